@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, running and testing velmo needs.
+# Safe to run again: apt-get skips what is already there.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config ccache
+  # libraries the show links
+  libsdl2-dev libgtk-3-dev libepoxy-dev libmpg123-dev libkissfft-dev
+  libbullet-dev libstb-dev nlohmann-json3-dev libtinyxml2-dev
+  # build-time content tools
+  glslang-tools lame fonts-dejavu-core
+  # tests: GoogleTest, benchmarks, a virtual X server with Mesa's software GL, X inspection
+  libgtest-dev libgmock-dev libbenchmark-dev
+  xvfb xauth x11-utils xdotool libgl1-mesa-dri libglx-mesa0 mesa-utils
+  x11-apps imagemagick sox strace
+)
+
+if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
+export DEBIAN_FRONTEND=noninteractive
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: all packages present"
+  exit 0
+fi
+"${sudo[@]}" apt-get update -q
+"${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
