@@ -1,0 +1,21 @@
+# cmake -DCOMPILER=... -DSOURCE=... -DINCLUDE=... -DDEFINE=... -DEXPECT=fail|pass [-DMESSAGE=...] -P expect_compile.cmake
+# Compiles SOURCE (syntax only) and checks the outcome; for EXPECT=fail the
+# compiler's output must also contain MESSAGE, so that only the intended check counts.
+set(args -std=c++20 -fsyntax-only -I${INCLUDE})
+if(DEFINE)
+  list(APPEND args -D${DEFINE})
+endif()
+execute_process(COMMAND ${COMPILER} ${args} ${SOURCE} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
+if(EXPECT STREQUAL "fail")
+  if(rc EQUAL 0)
+    message(FATAL_ERROR "${SOURCE} compiled with -D${DEFINE}, but it must not")
+  endif()
+  string(FIND "${out}" "${MESSAGE}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "${SOURCE} failed without the message \"${MESSAGE}\":\n${out}")
+  endif()
+else()
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${SOURCE} must compile:\n${out}")
+  endif()
+endif()
