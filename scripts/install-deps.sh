@@ -14,7 +14,7 @@ packages=(
   # tests: GoogleTest, benchmarks, a virtual X server with Mesa's software GL, X inspection
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils xdotool libgl1-mesa-dri libglx-mesa0 mesa-utils
-  x11-apps imagemagick sox strace
+  x11-apps x11-xserver-utils imagemagick sox strace
 )
 
 if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi

@@ -1,1 +1,124 @@
-// placeholder until the frame driver lands
+#include "app/frame_driver.h"
+
+#include <cstdlib>
+
+#include "platform/app_window.h"
+#include "platform/clock.h"
+#include "platform/fetch.h"
+
+FrameDriverState frame_driver;
+float frame_delta = 0.0f;
+uint8_t* vertex_scratch = nullptr;
+
+namespace {
+
+FrameInfo make_frame_info(bool shadow_pass) {
+    FrameInfo info{};
+    info.time = 0.0;  // the music time joins with the row clock
+    info.delta = frame_driver.delta;
+    info.width = static_cast<float>(platform::framebuffer_width());
+    info.height = static_cast<float>(platform::framebuffer_height());
+    info.shadow_pass = shadow_pass;
+    return info;
+}
+
+double part_track_value() {
+    return 0.0;  // the "part" track at the current row, once the tracks are open
+}
+
+}  // namespace
+
+bool content_ready() { return frame_driver.models_loaded; }
+
+void app_init() {
+    // 1. Loading until the end of the first frame.
+    frame_driver = FrameDriverState{};
+    // 2. Timer: every frame time is nanoseconds since now.
+    platform::clock_setup();
+    // 3. File fetcher for images referenced by file name.
+    platform::fetch_setup({.max_requests = 64, .num_channels = 1, .num_lanes = 4});
+    // 4. Graphics layer with an image pool of 256.
+    // 5. Render targets for the window's size (this fixes the off-screen sample count).
+    // 6. The line library of the original design draws nothing: there is nothing to set up.
+    // 7. Shape renderer, background layer and caption overlays.
+    // 8. The sync tracks.
+}
+
+void app_frame() {
+    ++frame_driver.frame_count;
+
+    // 1. Frame interval, rounded to the common refresh intervals.
+    uint64_t lap = platform::clock_laptime(&frame_driver.last_frame_time);
+    uint64_t rounded = platform::round_to_common_refresh_rate(lap);
+    frame_driver.delta = platform::clock_sec(rounded);
+    frame_delta = static_cast<float>(frame_driver.delta);
+
+    // 2. Deliver finished file fetches.
+    platform::fetch_dowork();
+
+    // 3. Spectrum step, once the music plays.
+
+    // 4. Row clock from the playback position, then the active part from "part".
+    frame_driver.active_part = select_part(part_track_value());
+
+    // 5. Upload the spectrum into the "fft" image.
+
+    // 6. Update the active part.
+    PartFn active = part_table[frame_driver.active_part];
+    if (!frame_driver.loading) active(PART_UPDATE, nullptr);
+
+    // 7. Render targets follow the window.
+
+    // 8. Composite parameters from "post:glow" and "post:vignette".
+
+    // 9. Shadow pass: cleared every frame once loading is done.
+    if (!frame_driver.loading) {
+        FrameInfo shadow = make_frame_info(true);
+        if (content_ready()) active(PART_DRAW, &shadow);
+    }
+
+    // 10. The active part's clear colour.
+    float clear_color[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+    if (!frame_driver.loading) active(PART_CLEAR_COLOR, clear_color);
+
+    // 11. Off-screen pass, colour cleared to the part's colour, depth to 1, stencil to 0.
+
+    // 12. Background, the active part, caption overlays; without content the composite is neutral.
+    FrameInfo main_info = make_frame_info(false);
+    if (!frame_driver.loading && content_ready()) {
+        active(PART_DRAW, &main_info);
+    }
+
+    // 13. Bloom and composite into the window, then commit the frame.
+
+    // 14. The first frame ends with loading everything.
+    if (frame_driver.loading) load_step();
+}
+
+void load_step() {
+    ++frame_driver.load_step_count;
+    // 1. Every part initialises, in table order.
+    for (PartFn part : part_table) part(PART_INIT, nullptr);
+    // 2. Scratch memory for per-frame vertex data.
+    if (!vertex_scratch) vertex_scratch = static_cast<uint8_t*>(std::calloc(vertex_scratch_size, 1));
+    // 3. The seven models.
+    // 4. Models loaded.
+    frame_driver.models_loaded = true;
+    // 5. Spectrum set-up.
+    // 6. Music: the device starts, then the whole stream is decoded while it plays.
+    // 7. The FFT plan.
+    // 8. Loading is done.
+    frame_driver.loading = false;
+}
+
+void app_event(const platform::Event* event) {
+    if (event->type == platform::EventType::KeyDown && event->key_code == platform::KEYCODE_ESCAPE) {
+        platform::request_quit();
+    }
+}
+
+void app_cleanup() {
+    // The sync tracks first, then the fetcher and the graphics layer. The audio
+    // device, the decoded music and the scene live until the process ends.
+    platform::fetch_shutdown();
+}

@@ -1,0 +1,38 @@
+// The show's spine: the four application callbacks, the load step at the end
+// of the first frame, and the per-frame order of work (app_frame reads like a
+// numbered list of it). Every callback runs on the main thread.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "app/parts.h"
+#include "platform/app_window.h"
+
+struct FrameDriverState {
+    bool loading = true;          // from program start until the end of load_step
+    bool models_loaded = false;   // set by load_step after the model loads
+    int active_part = 0;          // 0, 1 or 2; recomputed every frame
+    uint64_t last_frame_time = 0; // ns since clock set-up at the previous frame; 0 before the first
+    double delta = 0.0;           // this frame's rounded interval in seconds
+    int frame_count = 0;          // app_frame calls so far
+    int load_step_count = 0;      // load_step runs so far (1 once loaded)
+};
+
+extern FrameDriverState frame_driver;
+
+// The frame interval in seconds as a float (the scene director reads it).
+extern float frame_delta;
+
+// 2 MiB of zero-filled scratch memory, allocated by load_step, in which the
+// background and the shape effect build their per-frame vertex data.
+constexpr size_t vertex_scratch_size = 2097152;
+extern uint8_t* vertex_scratch;
+
+// Models loaded and the spectrum set up: after loading this always holds.
+bool content_ready();
+
+void app_init();
+void app_frame();
+void load_step();
+void app_event(const platform::Event* event);
+void app_cleanup();

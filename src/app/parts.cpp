@@ -1,0 +1,44 @@
+#include "app/parts.h"
+
+PartFn part_table[part_count] = {empty_part, shape_effect_part, scene_part};
+
+int select_part(double part_value) {
+    // Negative values (and NaN) select part 0; values past the 32-bit range are
+    // held at its end rather than converted out of range.
+    if (!(part_value > 0.0)) return 0;
+    int32_t p = part_value >= 2147483647.0 ? 2147483647 : static_cast<int32_t>(part_value);
+    return p % part_count;
+}
+
+void write_part_clear_color(float* rgba) {
+    rgba[0] = 247.0f / 255.0f;
+    rgba[1] = 173.0f / 255.0f;
+    rgba[2] = 40.0f / 255.0f;
+    rgba[3] = 0.0f;
+}
+
+bool empty_part(int32_t message, void*) {
+    return message == PART_INIT || message == PART_DRAW;
+}
+
+// The shape effect and scene parts answer every message as the show expects;
+// their drawing and simulation join them from the layers and physics modules.
+bool shape_effect_part(int32_t message, void* argument) {
+    switch (message) {
+        case PART_INIT: return true;
+        case PART_DRAW: return true;
+        case PART_CLEAR_COLOR: write_part_clear_color(static_cast<float*>(argument)); return true;
+        default: return false;
+    }
+}
+
+bool scene_part(int32_t message, void* argument) {
+    switch (message) {
+        case PART_INIT: return true;
+        case PART_UPDATE: return true;
+        case PART_DRAW: return true;
+        case PART_CLEAR_COLOR: write_part_clear_color(static_cast<float*>(argument)); return true;
+        case PART_RESET: return true;
+        default: return false;
+    }
+}

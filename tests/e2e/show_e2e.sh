@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# The real executable under X, driven as a person would: the setup dialog, Enter
+# and Escape, "Full screen" unchecked. Needs DISPLAY (the test command runs Xvfb).
+# Usage: show_e2e.sh <velmo> <output folder for screenshots>
+set -u
+velmo=$1
+out=$2
+mkdir -p "$out"
+: "${DISPLAY:?show_e2e needs an X display (run under xvfb-run)}"
+export SDL_AUDIODRIVER=dummy
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# The id of a top-level window named exactly $1 (xwininfo sees every window, also
+# those that xdotool's search skips), or nothing.
+find_window() {
+  xwininfo -root -children 2>/dev/null | awk -v q="\"$1\":" '$2 == q || index($0, " " q " ") {print $1; exit}'
+}
+
+# Waits up to $2 seconds for a window named exactly $1; prints its id.
+wait_window() {
+  local name=$1 limit=$2 id
+  for _ in $(seq $((limit * 10))); do
+    id=$(find_window "$name")
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
+
+# Waits up to $2 seconds for process $1 to end; sets status to its exit status.
+# (Not in a subshell: only this shell can wait for its own children.)
+wait_exit() {
+  local pid=$1 limit=$2
+  for _ in $(seq $((limit * 10))); do
+    if ! kill -0 "$pid" 2>/dev/null; then wait "$pid"; status=$?; return 0; fi
+    sleep 0.1
+  done
+  kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null
+  status=timeout
+}
+
+press() {  # window id, keys...
+  local id=$1; shift
+  xdotool windowfocus --sync "$id" 2>/dev/null || xdotool windowfocus "$id"
+  sleep 0.2
+  xdotool key --delay 100 "$@"
+}
+
+screen_size=$(xwininfo -root | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}')
+
+echo "== Escape in the dialog ends the program with status 0 and opens no show window"
+"$velmo" >"$out/cancel.log" 2>&1 &
+pid=$!
+if dialog=$(wait_window "we like velmos" 20); then
+  import -window root "$out/dialog.png" 2>/dev/null || true
+  press "$dialog" Escape
+  wait_exit $pid 10
+  [ "$status" = 0 ] || fail "cancel: exit status $status"
+  [ -n "$(find_window "velmo velmo velmo")" ] && fail "cancel: a show window appeared"
+else
+  fail "the setup dialog did not appear"; kill $pid 2>/dev/null
+fi
+
+echo "== Enter starts the show full screen; Escape ends it with status 0"
+"$velmo" >"$out/start.log" 2>&1 &
+pid=$!
+if dialog=$(wait_window "we like velmos" 20); then
+  press "$dialog" Return
+  if show=$(wait_window "velmo velmo velmo" 30); then
+    sleep 1
+    xprop -id "$show" WM_CLASS | grep -q '"VELMO", "VELMO"' || fail "WM_CLASS: $(xprop -id "$show" WM_CLASS)"
+    size=$(xwininfo -id "$show" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}')
+    [ "$size" = "$screen_size" ] || fail "full screen: client area $size, screen $screen_size"
+    import -window root "$out/show_full_screen.png" 2>/dev/null || true
+    press "$show" Escape
+    wait_exit $pid 20
+    [ "$status" = 0 ] || fail "quit: exit status $status"
+  else
+    fail "no show window after Enter"; kill $pid 2>/dev/null
+  fi
+else
+  fail "the setup dialog did not appear"; kill $pid 2>/dev/null
+fi
+
+echo "== With \"Full screen\" unchecked the client area is exactly the chosen size"
+"$velmo" >"$out/windowed.log" 2>&1 &
+pid=$!
+if dialog=$(wait_window "we like velmos" 20); then
+  # Focus starts on "velmo"; Tab runs through "no velmo" and the size list to "Full screen".
+  press "$dialog" Tab Tab Tab space
+  import -window root "$out/dialog_unchecked.png" 2>/dev/null || true
+  press "$dialog" Return
+  if show=$(wait_window "velmo velmo velmo" 30); then
+    sleep 1
+    size=$(xwininfo -id "$show" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}')
+    # The dialog offers the screen's own size by default (1920x1080 where listed).
+    [ "$size" = "${VELMO_EXPECT_SIZE:-1920x1080}" ] || fail "windowed: client area $size"
+    press "$show" Escape
+    wait_exit $pid 20
+    [ "$status" = 0 ] || fail "windowed quit: exit status $status"
+  else
+    fail "no show window after Enter (windowed)"; kill $pid 2>/dev/null
+  fi
+else
+  fail "the setup dialog did not appear"; kill $pid 2>/dev/null
+fi
+
+if [ $failures -eq 0 ]; then echo "show_e2e: all checks passed"; exit 0; fi
+echo "show_e2e: $failures check(s) failed"
+exit 1
