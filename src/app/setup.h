@@ -8,6 +8,7 @@
 
 struct DisplaySize {
     uint32_t width, height;
+    bool operator==(const DisplaySize&) const = default;
 };
 
 struct DisplayModeList {
