@@ -2,6 +2,7 @@
 
 #include <tinyxml2.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <filesystem>
@@ -84,8 +85,15 @@ bool compile_timeline(const char* xml, const std::string& file_label, CompiledTi
     out = CompiledTimeline{};
 
     tinyxml2::XMLDocument doc;
-    if (doc.Parse(xml) != tinyxml2::XML_SUCCESS)
-        return ctx.fail(doc.ErrorLineNum(), std::string("malformed XML: ") + doc.ErrorName());
+    if (doc.Parse(xml) != tinyxml2::XML_SUCCESS) {
+        std::string what = std::string("malformed XML: ") + doc.ErrorName();
+        // The parser's long form ends with the element it was in.
+        const std::string detail = doc.ErrorStr();
+        const std::string element_tag = "XMLElement name=";
+        if (size_t at = detail.find(element_tag); at != std::string::npos)
+            what += " in <" + detail.substr(at + element_tag.size()) + ">";
+        return ctx.fail(std::max(1, doc.ErrorLineNum()), what);
+    }
     const tinyxml2::XMLElement* root = doc.RootElement();
     if (!root) return ctx.fail(1, "malformed XML: no root element");
     const tinyxml2::XMLElement* tracks = find_tracks(root);
