@@ -2,5 +2,5 @@
 # Builds velmo and starts the show.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./scripts/build.sh
+./scripts/build.sh -DVELMO_TESTS=OFF
 exec "${VELMO_BUILD_DIR:-build}/velmo"
