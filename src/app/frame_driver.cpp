@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "app/sync_tracks.h"
+#include "audio/music.h"
 #include "platform/app_window.h"
 #include "platform/clock.h"
 #include "platform/fetch.h"
@@ -14,7 +16,7 @@ namespace {
 
 FrameInfo make_frame_info(bool shadow_pass) {
     FrameInfo info{};
-    info.time = 0.0;  // the music time joins with the row clock
+    info.time = music_time;
     info.delta = frame_driver.delta;
     info.width = static_cast<float>(platform::framebuffer_width());
     info.height = static_cast<float>(platform::framebuffer_height());
@@ -23,7 +25,7 @@ FrameInfo make_frame_info(bool shadow_pass) {
 }
 
 double part_track_value() {
-    return 0.0;  // the "part" track at the current row, once the tracks are open
+    return track_value(TRACK_PART, current_row);
 }
 
 }  // namespace
@@ -42,6 +44,7 @@ void app_init() {
     // 6. The line library of the original design draws nothing: there is nothing to set up.
     // 7. Shape renderer, background layer and caption overlays.
     // 8. The sync tracks.
+    open_sync_tracks();
 }
 
 void app_frame() {
@@ -59,6 +62,7 @@ void app_frame() {
     // 3. Spectrum step, once the music plays.
 
     // 4. Row clock from the playback position, then the active part from "part".
+    update_row_clock(read_playback_position());
     frame_driver.active_part = select_part(part_track_value());
 
     // 5. Upload the spectrum into the "fft" image.
@@ -120,5 +124,6 @@ void app_event(const platform::Event* event) {
 void app_cleanup() {
     // The sync tracks first, then the fetcher and the graphics layer. The audio
     // device, the decoded music and the scene live until the process ends.
+    destroy_sync_tracks();
     platform::fetch_shutdown();
 }
