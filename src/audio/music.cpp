@@ -16,12 +16,6 @@ constexpr size_t kDecodeChunkBytes = 4096 * 8;
 
 constexpr uint32_t kFreshBit = 4;  // set in history_middle when it holds a copy the reader has not taken
 
-struct MusicSource {
-    const unsigned char* bytes;
-    int64_t size;
-    int64_t read_position;
-};
-
 struct MusicState {
     const PlaybackBackend* backend = &sdl_playback_backend;
     MusicSource source{};

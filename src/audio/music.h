@@ -46,9 +46,16 @@ bool start_music(const void* bytes, int64_t size);
 void audio_callback(PlaybackDevice* device, float* output, const float* input,
                     uint32_t frame_count);
 
-// The decoder's byte source over the bytes given to start_music. decoder is
-// the source's state; read copies up to byte_count bytes and returns how many;
-// seek moves within [0, size] (SEEK_SET, SEEK_CUR, SEEK_END) and returns true.
+// The decoder's byte source over the bytes given to start_music; the decoder
+// reads through these two with a MusicSource as its handle. read copies up to
+// byte_count bytes and returns how many; seek moves the read position within
+// [0, size] (SEEK_SET, SEEK_CUR, SEEK_END; other origins keep it) and returns
+// true.
+struct MusicSource {
+    const unsigned char* bytes;
+    int64_t size;
+    int64_t read_position;
+};
 ssize_t decoder_read(void* decoder, void* destination, size_t byte_count);
 bool decoder_seek(void* decoder, int64_t offset, int origin);
 

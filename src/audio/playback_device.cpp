@@ -8,7 +8,6 @@ namespace {
 
 constexpr int kDefaultSampleRate = 44100;
 constexpr int kDefaultChannels = 2;
-constexpr uint32_t kDefaultPeriodFrames = 512;
 
 // ---- SDL2 audio: requests on SDL's audio thread ----
 
@@ -78,7 +77,9 @@ bool playback_device_open(PlaybackDevice* device, const PlaybackBackend* backend
     device->desc = desc;
     if (device->desc.sample_rate == 0) device->desc.sample_rate = kDefaultSampleRate;
     if (device->desc.channels == 0) device->desc.channels = kDefaultChannels;
-    if (device->desc.period_frames == 0) device->desc.period_frames = kDefaultPeriodFrames;
+    // 10 ms: a whole number of milliseconds, which SDL's dummy and disk drivers
+    // wait per request, so they keep real time without drifting.
+    if (device->desc.period_frames == 0) device->desc.period_frames = static_cast<uint32_t>(device->desc.sample_rate / 100);
     device->master_volume.store(1.0f, std::memory_order_relaxed);
     device->backend_id = 0;
     if (!backend->open(device)) {

@@ -25,7 +25,7 @@ using PlaybackCallback = void (*)(PlaybackDevice* device, float* output, const f
 struct PlaybackDeviceDesc {
     int sample_rate;         // 0: 44,100
     int channels;            // 0: 2
-    uint32_t period_frames;  // frames per request the backend aims for; 0: 512
+    uint32_t period_frames;  // frames per request the backend aims for; 0: 10 ms' worth
     PlaybackCallback callback;
     void* user_data;
 };

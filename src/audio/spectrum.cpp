@@ -12,7 +12,7 @@
 namespace {
 
 // 1 - 0.9 evaluated in single precision, and 0.9: the pair sums to exactly 1,
-// so a bin held at byte 255 settles at 1.0 and never above it.
+// so a bin held at byte 255 never rises above 1 (it settles one step below).
 const float kNewWeight = std::bit_cast<float>(0x3DCCCCD0u);  // 0.100000024
 const float kOldWeight = std::bit_cast<float>(0x3F666666u);  // 0.9
 
