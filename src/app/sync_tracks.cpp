@@ -146,7 +146,7 @@ size_t track_read(void* destination, size_t element_size, size_t element_count, 
     auto* file = static_cast<TrackFileHandle*>(handle);
     size_t left = static_cast<size_t>(file->size - file->position);
     size_t n = std::min(left, element_size * element_count);
-    std::memcpy(destination, file->bytes + file->position, n);
+    if (n > 0) std::memcpy(destination, file->bytes + file->position, n);  // an empty file may have no bytes at all
     file->position += static_cast<int32_t>(n);
     return n;
 }

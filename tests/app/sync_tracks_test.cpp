@@ -50,6 +50,8 @@ const std::vector<LookupCase> lookup_cases = {
     {"the value difference is taken in single precision", {{0, 1e8f, KEY_LINEAR}, {2, 1.0f, KEY_STEP}}, 1.0f, 5e7},
 };
 
+void PrintTo(const LookupCase& c, std::ostream* os) { *os << c.what; }
+
 class TrackLookup : public ::testing::TestWithParam<LookupCase> {
 protected:
     void TearDown() override { destroy_sync_tracks(); }
