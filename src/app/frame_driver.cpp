@@ -3,10 +3,15 @@
 #include <cstdlib>
 
 #include "app/sync_tracks.h"
+#include "audio/fft_image.h"
 #include "audio/music.h"
+#include "audio/spectrum.h"
 #include "platform/app_window.h"
 #include "platform/clock.h"
+#include "platform/embedded.h"
 #include "platform/fetch.h"
+
+extern "C" const EmbeddedFile music_files[];  // one entry, "music.mp3"
 
 FrameDriverState frame_driver;
 float frame_delta = 0.0f;
@@ -60,12 +65,14 @@ void app_frame() {
     platform::fetch_dowork();
 
     // 3. Spectrum step, once the music plays.
+    if (music_started()) spectrum_step();
 
     // 4. Row clock from the playback position, then the active part from "part".
     update_row_clock(read_playback_position());
     frame_driver.active_part = select_part(part_track_value());
 
     // 5. Upload the spectrum into the "fft" image.
+    if (spectrum_bins() != 0) upload_fft_image();
 
     // 6. Update the active part.
     PartFn active = part_table[frame_driver.active_part];
@@ -109,8 +116,11 @@ void load_step() {
     // 4. Models loaded.
     frame_driver.models_loaded = true;
     // 5. Spectrum set-up.
+    spectrum_setup();
     // 6. Music: the device starts, then the whole stream is decoded while it plays.
+    start_music(music_files[0].bytes, music_files[0].size);
     // 7. The FFT plan.
+    create_fft_plan();
     // 8. Loading is done.
     frame_driver.loading = false;
 }
