@@ -35,7 +35,7 @@ double part_track_value() {
 
 }  // namespace
 
-bool content_ready() { return frame_driver.models_loaded; }
+bool content_ready() { return frame_driver.models_loaded && spectrum_bins() != 0; }
 
 void app_init() {
     // 1. Loading until the end of the first frame.
