@@ -188,6 +188,11 @@ Features query_features();
 // Forget the cached GL state (after code outside this layer changed it).
 void reset_state_cache();
 
+// Why the last init_* call made its object Failed (names the object's label and
+// what was wrong); "" before the first failure. Also printed on stderr in builds
+// without NDEBUG.
+const char* last_error();
+
 // ---- buffers ----
 
 struct BufferDesc {
