@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -77,6 +79,7 @@ struct HistoryCase {
     int zeros;            // leading history entries still at their initial 0
     int64_t first_frame;  // music frame of the first non-initial entry
 };
+void PrintTo(const HistoryCase& c, std::ostream* os) { *os << c.name; }
 
 class HistoryAfterRequests : public ManualPlayback, public testing::WithParamInterface<HistoryCase> {};
 
@@ -106,6 +109,7 @@ struct EndCase {
     int64_t frames_left;  // before the request
     uint32_t request;
 };
+void PrintTo(const EndCase& c, std::ostream* os) { *os << c.name; }
 
 class NearTheEnd : public ManualPlayback, public testing::WithParamInterface<EndCase> {};
 
@@ -169,7 +173,9 @@ TEST_F(ManualPlayback, AcquiredHistoryStaysUntilTheNextAcquire) {
 // A device that runs before any music exists plays silence and keeps the clock still.
 TEST(AudioCallback, BeforeTheBufferExistsPlaysSilence) {
     PlaybackDevice device{};
-    ASSERT_TRUE(playback_device_open(&device, &manual_playback_backend, {.callback = audio_callback}));
+    PlaybackDeviceDesc desc{};
+    desc.callback = audio_callback;
+    ASSERT_TRUE(playback_device_open(&device, &manual_playback_backend, desc));
     ASSERT_TRUE(playback_device_start(&device));
     std::vector<float> out(960, 1.0f);
     ASSERT_TRUE(manual_playback_pull(out.data(), 480));
@@ -199,6 +205,7 @@ struct FailureCase {
     const char* message;
     int closes;  // of the fake backend: a device opened and not started is closed again
 };
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
 class DeviceFailure : public testing::TestWithParam<FailureCase> {};
 
@@ -215,7 +222,9 @@ TEST_P(DeviceFailure, PrintsWhyAndKeepsTheClockAtZero) {
     EXPECT_FALSE(music_started());
     EXPECT_EQ(music_pcm(), nullptr) << "nothing is decoded";
     EXPECT_EQ(read_playback_position(), 0.0);
-    if (c.sdl_driver == nullptr) EXPECT_EQ(fake_closes, c.closes);
+    if (c.sdl_driver == nullptr) {
+        EXPECT_EQ(fake_closes, c.closes);
+    }
     unsetenv("SDL_AUDIODRIVER");
 
     // Nothing is left half open: the player starts normally afterwards.
@@ -246,6 +255,7 @@ struct SeekCase {
     int origin;
     int64_t to;
 };
+void PrintTo(const SeekCase& c, std::ostream* os) { *os << c.name; }
 
 class DecoderSeek : public testing::TestWithParam<SeekCase> {};
 

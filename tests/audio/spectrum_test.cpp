@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cmath>
 #include <numbers>
 #include <random>
@@ -62,6 +64,7 @@ struct ToneCase {
     int bin;                // one of them, and its byte
     int byte;
 };
+void PrintTo(const ToneCase& c, std::ostream* os) { *os << c.name; }
 
 class SpectrumOfTone : public Spectrum, public testing::WithParamInterface<ToneCase> {};
 

@@ -33,7 +33,7 @@ TEST(AudioThreads, CallbackAndFrameReadersShareNoUnorderedMemory) {
         for (int i = 0; i < kMonoHistoryLength; ++i) heard = heard || history[i] != 0.0f;
         std::this_thread::sleep_for(std::chrono::milliseconds(16));
     }
-    EXPECT_GT(last / kPcmBytesPerSecond, 2.5);
+    EXPECT_GT(last / kPcmBytesPerSecond, 1.0) << "the music played while the main thread read";
     EXPECT_TRUE(heard);
     music_shutdown();
     spectrum_shutdown();
