@@ -34,10 +34,13 @@ TEST(DiskPlayback, PlaysTheDecodedMusicAtHalfLevelInRealTime) {
     const bool started = start_music(fixture_mp3().bytes, fixture_mp3().size);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "decoding full mp3...\n");
     ASSERT_TRUE(started);
+    // The fixture takes many periods to decode, and the clock ran meanwhile: it
+    // starts when the buffer is published, not when the decode is done.
+    EXPECT_GT(read_playback_position(), 0.0) << "the clock waited for the decode";
 
     // The clock against the wall clock, every 20 ms for 2 s: each step of the
     // music time matches the step of the wall clock within one period (10 ms;
-    // 2 ms more for the scheduler of a busy machine). Over the whole run SDL's
+    // 4 ms more for the scheduler of a busy machine). Over the whole run SDL's
     // disk driver, which sleeps one period after each write, falls a little
     // behind real time; the music time follows the device, so it does too.
     using clock = std::chrono::steady_clock;
@@ -53,7 +56,7 @@ TEST(DiskPlayback, PlaysTheDecodedMusicAtHalfLevelInRealTime) {
         previous_music = music;
         previous_wall = wall;
     }
-    EXPECT_LE(worst_step, period + 0.002) << "the music clock stumbles against the wall clock";
+    EXPECT_LE(worst_step, period + 0.004) << "the music clock stumbles against the wall clock";
     EXPECT_NEAR(previous_music, previous_wall, 0.05 * previous_wall) << "the music clock runs at the wrong rate";
     const int64_t undecoded = music_undecoded_frames_played();
     const std::vector<float> decoded(music_pcm(), music_pcm() + 2 * kPcmFrames);
