@@ -14,6 +14,10 @@ namespace {
 // first ones are ready within a fraction of a millisecond.
 constexpr size_t kDecodeChunkBytes = 4096 * 8;
 
+// The clock is read once per frame while the audio thread writes it: one
+// machine-level load and store each, never a lock.
+static_assert(std::atomic<double>::is_always_lock_free);
+
 constexpr uint32_t kFreshBit = 4;  // set in history_middle when it holds a copy the reader has not taken
 
 struct MusicState {
