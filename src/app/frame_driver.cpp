@@ -6,10 +6,13 @@
 #include "audio/fft_image.h"
 #include "audio/music.h"
 #include "audio/spectrum.h"
+#include "gfx/gfx.h"
 #include "platform/app_window.h"
 #include "platform/clock.h"
 #include "platform/embedded.h"
 #include "platform/fetch.h"
+#include "render/bloom.h"
+#include "render/render_targets.h"
 
 extern "C" const EmbeddedFile music_files[];  // one entry, "music.mp3"
 
@@ -45,7 +48,11 @@ void app_init() {
     // 3. File fetcher for images referenced by file name.
     platform::fetch_setup({.max_requests = 64, .num_channels = 1, .num_lanes = 4});
     // 4. Graphics layer with an image pool of 256.
+    gfx::Desc gfx_desc{};
+    gfx_desc.image_pool_size = 256;
+    gfx::setup(gfx_desc);
     // 5. Render targets for the window's size (this fixes the off-screen sample count).
+    resize_targets(platform::framebuffer_width(), platform::framebuffer_height());
     // 6. The line library of the original design draws nothing: there is nothing to set up.
     // 7. Shape renderer, background layer and caption overlays.
     // 8. The sync tracks.
@@ -79,13 +86,19 @@ void app_frame() {
     if (!frame_driver.loading) active(PART_UPDATE, nullptr);
 
     // 7. Render targets follow the window.
+    resize_targets(platform::framebuffer_width(), platform::framebuffer_height());
 
     // 8. Composite parameters from "post:glow" and "post:vignette".
+    composite_params.Glow = static_cast<float>(track_value(TRACK_POST_GLOW, current_row));
+    composite_params.VignetteSize = 1.0f;
+    composite_params.Vignette = static_cast<float>(track_value(TRACK_POST_VIGNETTE, current_row));
 
     // 9. Shadow pass: cleared every frame once loading is done.
     if (!frame_driver.loading) {
+        gfx::begin_pass(shadow_map.pass, shadow_map.pass_action);
         FrameInfo shadow = make_frame_info(true);
         if (content_ready()) active(PART_DRAW, &shadow);
+        gfx::end_pass();
     }
 
     // 10. The active part's clear colour.
@@ -93,14 +106,19 @@ void app_frame() {
     if (!frame_driver.loading) active(PART_CLEAR_COLOR, clear_color);
 
     // 11. Off-screen pass, colour cleared to the part's colour, depth to 1, stencil to 0.
+    gfx::begin_pass(render_targets.offscreen_pass, offscreen_pass_action(clear_color));
 
     // 12. Background, the active part, caption overlays; without content the composite is neutral.
     FrameInfo main_info = make_frame_info(false);
     if (!frame_driver.loading && content_ready()) {
         active(PART_DRAW, &main_info);
+    } else {
+        composite_params = CompositeParams{0.0f, 0.0f, 0.0f};
     }
 
     // 13. Bloom and composite into the window, then commit the frame.
+    run_post_chain();
+    gfx::commit();
 
     // 14. The first frame ends with loading everything.
     if (frame_driver.loading) load_step();
@@ -136,4 +154,5 @@ void app_cleanup() {
     // device, the decoded music and the scene live until the process ends.
     destroy_sync_tracks();
     platform::fetch_shutdown();
+    gfx::shutdown();
 }

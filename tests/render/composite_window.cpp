@@ -35,6 +35,8 @@ void main() {
 }
 )";
 // An 8 × 8 pixel white square at the centre of a 320 × 180 target, black elsewhere.
+// (A lone white pixel leaves no glow: the 8-bit levels round its share of the
+// 1/16-size level, where all of the bloom comes from, to zero.)
 const char* spot_fs = R"(#version 450
 layout(location = 0) in vec2 uv;
 layout(location = 0) out vec4 frag_color;
