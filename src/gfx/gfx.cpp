@@ -939,31 +939,20 @@ void init_pass(Pass handle, const PassDesc& desc) {
     p->state = ResourceState::Valid;
 }
 
-Buffer make_buffer(const BufferDesc& desc) {
-    Buffer h = alloc_buffer();
-    init_buffer(h, desc);
+namespace {
+template <class Handle, class Desc>
+Handle make_with(Handle (*alloc)(), void (*init)(Handle, const Desc&), const Desc& desc) {
+    Handle h = alloc();
+    init(h, desc);
     return h;
 }
-Image make_image(const ImageDesc& desc) {
-    Image h = alloc_image();
-    init_image(h, desc);
-    return h;
-}
-Shader make_shader(const ShaderDesc& desc) {
-    Shader h = alloc_shader();
-    init_shader(h, desc);
-    return h;
-}
-Pipeline make_pipeline(const PipelineDesc& desc) {
-    Pipeline h = alloc_pipeline();
-    init_pipeline(h, desc);
-    return h;
-}
-Pass make_pass(const PassDesc& desc) {
-    Pass h = alloc_pass();
-    init_pass(h, desc);
-    return h;
-}
+}  // namespace
+
+Buffer make_buffer(const BufferDesc& desc) { return make_with(alloc_buffer, init_buffer, desc); }
+Image make_image(const ImageDesc& desc) { return make_with(alloc_image, init_image, desc); }
+Shader make_shader(const ShaderDesc& desc) { return make_with(alloc_shader, init_shader, desc); }
+Pipeline make_pipeline(const PipelineDesc& desc) { return make_with(alloc_pipeline, init_pipeline, desc); }
+Pass make_pass(const PassDesc& desc) { return make_with(alloc_pass, init_pass, desc); }
 
 void destroy_buffer(Buffer h) { destroy_slot(st.buffers, h.id, free_buffer_gl); }
 void destroy_image(Image h) { destroy_slot(st.images, h.id, free_image_gl); }

@@ -35,6 +35,22 @@ void draw_solid(const Solid& s, gfx::Buffer vb, int vertices, gfx::Color c) {
     gfx::draw(0, vertices, 1);
 }
 
+// Inside a pass: the unit quad over the whole target, sampling `src` at uv (VS_QUAD).
+void draw_sampling_quad(PixelFormat depth, gfx::Image src) {
+    gfx::PipelineDesc pd{};
+    pd.shader = make_shader(VS_QUAD, FS_TEXTURE, 0, nullptr, "tex");
+    pd.layout.attrs[0].format = gfx::VertexFormat::Float2;
+    pd.index_type = gfx::IndexType::Uint16;
+    pd.depth.pixel_format = depth;
+    gfx::apply_pipeline(gfx::make_pipeline(pd));
+    gfx::Bindings b{};
+    b.vertex_buffers[0] = quad_vertices();
+    b.index_buffer = quad_indices();
+    b.fs_images[0] = src;
+    gfx::apply_bindings(b);
+    gfx::draw(0, 6, 1);
+}
+
 TEST_F(Draw, ClearValuesReachEveryKindOfTarget) {
     Target t = make_target(8, 4, PixelFormat::BGRA8, PixelFormat::DepthStencil);
     Target f = make_target(8, 4, PixelFormat::R32F, PixelFormat::Depth);
@@ -103,21 +119,8 @@ TEST_F(Draw, FourSampleTargetResolvesAtEndOfPassAndSamplesAsOneImage) {
 
     // A later pass samples the resolved texture like any single-sample image.
     Target copy = make_target(N, N);
-    gfx::Shader shd = make_shader(VS_QUAD, FS_TEXTURE, 0, nullptr, "tex");
-    gfx::PipelineDesc pd{};
-    pd.shader = shd;
-    pd.layout.attrs[0].format = gfx::VertexFormat::Float2;
-    pd.index_type = gfx::IndexType::Uint16;
-    pd.depth.pixel_format = PixelFormat::None;
-    gfx::Pipeline pip = gfx::make_pipeline(pd);
     gfx::begin_pass(copy.pass, clear_action({0, 0, 1, 1}));
-    gfx::apply_pipeline(pip);
-    gfx::Bindings b{};
-    b.vertex_buffers[0] = quad_vertices();
-    b.index_buffer = quad_indices();
-    b.fs_images[0] = ms.color;
-    gfx::apply_bindings(b);
-    gfx::draw(0, 6, 1);
+    draw_sampling_quad(PixelFormat::None, ms.color);
     gfx::end_pass();
     EXPECT_EQ(read_rgba8(copy.color), px);
 }
@@ -145,20 +148,8 @@ TEST_F(Draw, TopLeftQuarterLandsTopLeftInTargetAndWindow) {
     EXPECT_EQ(at(px, N, 2, N - 3), (Rgba{0, 0, 0, 255}));
 
     // Into the window through a sampling quad: still at the top-left.
-    gfx::Shader shd = make_shader(VS_QUAD, FS_TEXTURE, 0, nullptr, "tex");
-    gfx::PipelineDesc pd{};
-    pd.shader = shd;
-    pd.layout.attrs[0].format = gfx::VertexFormat::Float2;
-    pd.index_type = gfx::IndexType::Uint16;
-    gfx::Pipeline pip = gfx::make_pipeline(pd);  // window formats: BGRA8, depth-stencil, 1 sample
     gfx::begin_default_pass(clear_action({0, 0, 1, 1}), WINDOW_W, WINDOW_H);
-    gfx::apply_pipeline(pip);
-    gfx::Bindings b{};
-    b.vertex_buffers[0] = quad_vertices();
-    b.index_buffer = quad_indices();
-    b.fs_images[0] = t.color;
-    gfx::apply_bindings(b);
-    gfx::draw(0, 6, 1);
+    draw_sampling_quad(PixelFormat::Default, t.color);  // the window's depth-stencil
     gfx::end_pass();
     auto win = read_window();
     auto rgb = [](Rgba p) { return Rgba{p.r, p.g, p.b, 0}; };
