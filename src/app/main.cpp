@@ -4,6 +4,7 @@
 #include "app/setup_dialog.h"
 #include "platform/app_window.h"
 #include "platform/display_modes.h"
+#include "render/render_targets.h"
 
 int main() {
     static DisplayModeList modes{};  // 32 KiB: not on the stack
@@ -15,6 +16,7 @@ int main() {
     // A cancel (or no dialog at all) ends here, before any window, context or audio device exists.
     if (!setup_choice_made(choice)) return 0;
 
+    antialias_requested = choice.antialias;
     platform::AppDesc desc{};
     desc.init_cb = app_init;
     desc.frame_cb = app_frame;
