@@ -506,6 +506,18 @@ Render render_score(const Score& score) {
             }
         }
     }
+    // DC blocker (first-order highpass near 10 Hz): a swept kick leaves a little
+    // offset, which would only eat headroom.
+    for (std::vector<float>* ch : {&out.left, &out.right}) {
+        const double pole = 1.0 - 2.0 * kPi * 10.0 / kSampleRate;
+        double x1 = 0.0, y1 = 0.0;
+        for (float& x : *ch) {
+            const double y = double(x) - x1 + pole * y1;
+            x1 = x;
+            y1 = y;
+            x = float(y);
+        }
+    }
     const float drive = float(db_to_gain(setting(score.master, "gain", 0.0)));
     for (int64_t i = 0; i < frames; ++i) {
         out.left[size_t(i)] *= drive;
