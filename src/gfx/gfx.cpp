@@ -1030,20 +1030,31 @@ void update_image(Image h, const ImageData& data) {
 
 namespace {
 
+// Clears what the pass action asks for. The window's framebuffer is cleared with
+// glClear: on a single-buffered surface (an EGL pbuffer) Mesa's glClearBuffer*
+// finds no GL_BACK to clear, while glClear clears the buffer that draws reach.
 void clear_attachments(GLuint fbo, const PassAction& action, PixelFormat depth_format) {
-    if (action.color.action == Action::Default || action.color.action == Action::Clear) {
-        Color c = action.color.action == Action::Default ? Color{0.5f, 0.5f, 0.5f, 1.0f} : action.color.value;
-        const GLfloat v[4] = {c.r, c.g, c.b, c.a};
-        set_color_mask(COLORMASK_RGBA);
-        glClearNamedFramebufferfv(fbo, GL_COLOR, 0, v);
-    }
-    if (depth_format == PixelFormat::None) return;
-    bool clear_depth = action.depth.action == Action::Default || action.depth.action == Action::Clear;
+    bool clear_color = action.color.action == Action::Default || action.color.action == Action::Clear;
+    bool has_depth = depth_format != PixelFormat::None;
+    bool clear_depth = has_depth && (action.depth.action == Action::Default || action.depth.action == Action::Clear);
     bool clear_stencil = depth_format == PixelFormat::DepthStencil &&
                          (action.stencil.action == Action::Default || action.stencil.action == Action::Clear);
+    Color c = action.color.action == Action::Default ? Color{0.5f, 0.5f, 0.5f, 1.0f} : action.color.value;
+    const GLfloat color[4] = {c.r, c.g, c.b, c.a};
     GLfloat depth = action.depth.action == Action::Default ? 1.0f : action.depth.value;
     GLint stencil = action.stencil.action == Action::Default ? 0 : action.stencil.value;
+    if (clear_color) set_color_mask(COLORMASK_RGBA);
     if (clear_depth) set_depth_write(true);
+
+    if (fbo == 0) {
+        GLbitfield mask = 0;
+        if (clear_color) glClearColor(color[0], color[1], color[2], color[3]), mask |= GL_COLOR_BUFFER_BIT;
+        if (clear_depth) glClearDepthf(depth), mask |= GL_DEPTH_BUFFER_BIT;
+        if (clear_stencil) glClearStencil(stencil), mask |= GL_STENCIL_BUFFER_BIT;
+        if (mask) glClear(mask);
+        return;
+    }
+    if (clear_color) glClearNamedFramebufferfv(fbo, GL_COLOR, 0, color);
     if (clear_depth && clear_stencil) {
         glClearNamedFramebufferfi(fbo, GL_DEPTH_STENCIL, 0, depth, stencil);
     } else if (clear_depth) {

@@ -163,6 +163,7 @@ int main(int argc, char** argv) {
     app.hidden = true;
     if (!platform::open_window(app)) return 1;
     gfx::setup(gfx::Desc{});
+    benchmark::AddCustomContext("GL_RENDERER", reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
     benchmark::RunSpecifiedBenchmarks();
     gfx::shutdown();
     platform::close_window();
