@@ -14,7 +14,8 @@
 // - Descriptor fields left zero take the defaults written next to them.
 //
 // Frame model
-// - begin_pass / begin_default_pass ... end_pass, any number per frame; inside a
+// - begin_pass / begin_default_pass ... end_pass, any number per frame (a begin
+//   inside an open pass is ignored; commit ends a pass left open); inside a
 //   pass: apply_pipeline, apply_bindings, apply_uniforms, draw. commit() ends the
 //   frame: stream-buffer append positions, overflow flags, once-per-frame update
 //   marks and the uniform ring all start over.
@@ -32,8 +33,9 @@
 // - Uniform blocks are std140. Vertex-stage block k is bound at binding point k,
 //   fragment-stage block k at binding point 4 + k. When a block's name is given,
 //   the layer sets the binding with glUniformBlockBinding; otherwise the source
-//   must say `layout(std140, binding = N)` itself. A block the driver reports as
-//   larger than the declared size makes the shader Failed.
+//   must say `layout(std140, binding = N)` itself. A block the program uses at
+//   a binding where the description declares none, or one the driver reports
+//   as larger than the declared size, makes the shader Failed.
 // - Fragment image slot k samples texture unit k, vertex image slot k unit 8 + k;
 //   the sampler uniform named in the slot is pointed at its unit at init.
 // - Compile or link failures leave the shader Failed and, in builds without
@@ -147,7 +149,9 @@ enum class BlendFactor {  // src Default: One, dst Default: Zero
     OneMinusDstAlpha,
 };
 enum class BlendOp { Default, Add, Subtract, ReverseSubtract };  // Default: Add
-enum class Action { Default, Clear, Load, DontCare };            // Default: Clear with the default value
+// Default: clear with the default value. DontCare promises that the pass overwrites
+// every pixel; the old content may stay (nothing is cleared).
+enum class Action { Default, Clear, Load, DontCare };
 enum class ShaderStage { Vs, Fs };
 
 // Colour write mask bits; zero means all four channels.
