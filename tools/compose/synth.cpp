@@ -402,6 +402,9 @@ Render render_score(const Score& score) {
 
     const std::vector<Note> notes = schedule(score);
     size_t next = 0;
+    // COMPOSE_STATS in the environment prints each instrument's cost and level
+    // to standard error (for balancing a mix); the render itself is unaffected.
+    const bool stats = std::getenv("COMPOSE_STATS") != nullptr;
     std::vector<int64_t> voice_samples(score.instruments.size(), 0);
     for (size_t ii = 0; ii < score.instruments.size(); ++ii) {
         const Voice v = resolve(score.instruments[ii]);
@@ -415,7 +418,7 @@ Render render_score(const Score& score) {
                 if (start >= frames) continue;
                 const int64_t n = std::min(frames - start, int64_t(std::ceil(voice_seconds(v, note.length_s) * kSampleRate)) + 1);
                 scratch.assign(size_t(n), 0.0f);
-                if (std::getenv("COMPOSE_STATS")) voice_samples[ii] += n * v.voices;
+                voice_samples[ii] += n * v.voices;
                 for (int k = 0; k < v.voices; ++k) {
                     // Voices spread evenly over ±detune/2 cents and ±width in pan.
                     const double spread = v.voices > 1 ? double(k) / double(v.voices - 1) * 2.0 - 1.0 : 0.0;
@@ -445,6 +448,19 @@ Render render_score(const Score& score) {
                 }
             }
         }
+        if (stats) {
+            double energy = 0.0, peak = 0.0;
+            int64_t active = 0;
+            for (int64_t i = 0; i < frames; ++i) {
+                const double e = 0.5 * (double(bus_l[size_t(i)]) * bus_l[size_t(i)] + double(bus_r[size_t(i)]) * bus_r[size_t(i)]);
+                energy += e;
+                active += e > 1e-10;
+                peak = std::max(peak, double(std::max(std::fabs(bus_l[size_t(i)]), std::fabs(bus_r[size_t(i)]))));
+            }
+            std::fprintf(stderr, "%-8s %6.1f M voice samples, %6.1f dB rms while sounding, peak %6.1f dB\n",
+                         score.instruments[ii].name.c_str(), double(voice_samples[ii]) * 1e-6,
+                         10.0 * std::log10(energy / double(std::max<int64_t>(1, active)) + 1e-20), 20.0 * std::log10(peak + 1e-20));
+        }
         for (int64_t i = 0; i < frames; ++i) {
             const size_t s = size_t(i);
             out.left[s] += bus_l[s];
@@ -455,9 +471,6 @@ Render render_score(const Score& score) {
         }
     }
 
-    if (std::getenv("COMPOSE_STATS"))
-        for (size_t ii = 0; ii < score.instruments.size(); ++ii)
-            std::fprintf(stderr, "%-8s %6.1f M voice samples\n", score.instruments[ii].name.c_str(), double(voice_samples[ii]) * 1e-6);
     auto setting = [](const std::map<std::string, double>& m, const char* key, double dflt) {
         auto it = m.find(key);
         return it == m.end() ? dflt : it->second;
