@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "blur_cases.h"
 #include "render/bloom.h"
 #include "render/render_targets.h"
 
@@ -33,26 +34,18 @@ TEST(PresentRect, CentredSixteenByNine) {
     }
 }
 
-struct BlurCase {
-    int32_t target_width, target_height;
-    ImageSize levels[blur_level_count];
-};
-
 TEST(BlurLevels, HalvedFourTimesAndNeverEmpty) {
-    const BlurCase cases[] = {
-        {1920, 1080, {{960, 540}, {480, 270}, {240, 135}, {120, 67}}},
-        {1280, 720, {{640, 360}, {320, 180}, {160, 90}, {80, 45}}},
-        {320, 180, {{160, 90}, {80, 45}, {40, 22}, {20, 11}}},
-        {1, 64, {{1, 32}, {1, 16}, {1, 8}, {1, 4}}},  // a 1 × 1 window's target
-        {28, 15, {{14, 7}, {7, 3}, {3, 1}, {1, 1}}},
-    };
-    for (const BlurCase& c : cases)
+    for (const BlurCase& c : blur_cases) {
+        Rect r = compute_present_rect(c.window_width, c.window_height);
+        EXPECT_EQ(r.w, static_cast<float>(c.target_width)) << c.window_width << " x " << c.window_height;
+        EXPECT_EQ(r.h, static_cast<float>(c.target_height)) << c.window_width << " x " << c.window_height;
         for (int i = 0; i < blur_level_count; ++i) {
             ImageSize s = blur_level_size(c.target_width, c.target_height, i);
             SCOPED_TRACE(testing::Message() << c.target_width << " x " << c.target_height << " level " << i);
             EXPECT_EQ(s.width, c.levels[i].width);
             EXPECT_EQ(s.height, c.levels[i].height);
         }
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string>
 
+#include "blur_cases.h"
 #include "render/bloom.h"
 #include "render/render_targets.h"
 #include "render/shaders.h"
@@ -103,20 +104,12 @@ TEST_F(Targets, WiderWindowWithTheSameRectangleRemakesOnlyTheWindowSizedImages) 
     EXPECT_FLOAT_EQ(u.combine_vs.rect.z, 1920.0f / 2600.0f);
 }
 
-struct ChainCase {
-    int32_t window_width, window_height;
-    ImageSize levels[blur_level_count];
-};
-
 TEST_F(Targets, BlurLevelsAndHalfPixels) {
-    const ChainCase cases[] = {
-        {1920, 1080, {{960, 540}, {480, 270}, {240, 135}, {120, 67}}},
-        {1280, 1024, {{640, 360}, {320, 180}, {160, 90}, {80, 45}}},
-        {1, 1, {{1, 32}, {1, 16}, {1, 8}, {1, 4}}},
-    };
-    for (const ChainCase& c : cases) {
+    for (const BlurCase& c : blur_cases) {
         SCOPED_TRACE(testing::Message() << c.window_width << " x " << c.window_height);
         resize_targets(c.window_width, c.window_height);
+        EXPECT_EQ(render_targets.target_width, c.target_width);
+        EXPECT_EQ(render_targets.target_height, c.target_height);
         for (int i = 0; i < blur_level_count; ++i) {
             expect_image_size(bloom_chain.blur_image[i], c.levels[i].width, c.levels[i].height, "blur level");
             EXPECT_EQ(texture_label(bloom_chain.blur_image[i]), "blur-" + std::to_string(i));
