@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "blur_cases.h"
 #include "render/bloom.h"
@@ -156,6 +157,65 @@ TEST_F(Targets, SampleCountFollowsTheAntialiasChoice) {
         EXPECT_EQ(render_targets.target_sample_count, requested && msaa ? 4 : 1) << "antialias " << requested;
     }
     antialias_requested = true;
+}
+
+TEST_F(Targets, ShadowPassKeepsTheNearestDepthAndOneWhereEmpty) {
+    resize_targets(64, 36);
+    // Two overlapping quads in clip space (mvp = identity, so clip z/w = z): the
+    // far one covers the left three quarters, the near one the right half.
+    const float positions[] = {
+        -1.0f, -1.0f, 0.75f, 0.5f, -1.0f, 0.75f, 0.5f, 1.0f, 0.75f, -1.0f, 1.0f, 0.75f,
+        0.0f,  -1.0f, 0.25f, 1.0f, -1.0f, 0.25f, 1.0f, 1.0f, 0.25f, 0.0f,  1.0f, 0.25f,
+    };
+    const uint16_t indices[] = {0, 1, 2, 0, 2, 3, 4, 5, 6, 4, 6, 7};
+    gfx::BufferDesc vb{};
+    vb.data = {positions, sizeof positions};
+    gfx::BufferDesc ib{};
+    ib.type = gfx::BufferType::IndexBuffer;
+    ib.data = {indices, sizeof indices};
+    gfx::Bindings bindings{};
+    bindings.vertex_buffers[0] = gfx::make_buffer(vb);
+    bindings.index_buffer = gfx::make_buffer(ib);
+    vs_shadow_params params{};
+    params.mvp = mat4_identity();
+
+    gfx::begin_pass(shadow_map.pass, shadow_map.pass_action);
+    gfx::apply_pipeline(shadow_map.pipeline);
+    gfx::apply_bindings(bindings);
+    gfx::apply_uniforms(gfx::ShaderStage::Vs, 0, &params, sizeof params);
+    gfx::draw(0, 12, 1);
+    gfx::end_pass();
+    gfx::FrameStats stats = gfx::query_frame_stats();
+    EXPECT_EQ(stats.draws, 1);
+    EXPECT_EQ(stats.draws_skipped, 0);
+    gfx::commit();
+
+    std::vector<float> depth(static_cast<size_t>(shadow_map_size) * shadow_map_size);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glGetTextureImage(gfx::gl_image_texture(shadow_map.color_image), 0, GL_RED, GL_FLOAT,
+                      static_cast<GLsizei>(depth.size() * sizeof(float)), depth.data());
+    auto at = [&](float u) { return depth[static_cast<size_t>(shadow_map_size / 2) * shadow_map_size +
+                                         static_cast<size_t>(u * shadow_map_size)]; };
+    EXPECT_FLOAT_EQ(at(0.10f), 0.75f);  // far quad only
+    EXPECT_FLOAT_EQ(at(0.60f), 0.25f);  // both: the nearer wins
+    EXPECT_FLOAT_EQ(at(0.90f), 0.25f);  // near quad only
+    // Rows above and below are covered too; nothing drawn would read 1.0.
+    EXPECT_FLOAT_EQ(depth[static_cast<size_t>(10) * shadow_map_size + 10], 0.75f);
+    gfx::destroy_buffer(bindings.vertex_buffers[0]);
+    gfx::destroy_buffer(bindings.index_buffer);
+}
+
+TEST_F(Targets, ShadowMapIsClearedToOne) {
+    resize_targets(64, 36);
+    gfx::begin_pass(shadow_map.pass, shadow_map.pass_action);
+    gfx::end_pass();
+    gfx::commit();
+    std::vector<float> depth(static_cast<size_t>(shadow_map_size) * shadow_map_size);
+    glGetTextureImage(gfx::gl_image_texture(shadow_map.color_image), 0, GL_RED, GL_FLOAT,
+                      static_cast<GLsizei>(depth.size() * sizeof(float)), depth.data());
+    size_t not_one = 0;
+    for (float d : depth) not_one += d != 1.0f;
+    EXPECT_EQ(not_one, 0u);
 }
 
 // Block member offsets as the shaders see them, against the C++ records.
