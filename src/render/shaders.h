@@ -9,7 +9,10 @@
 // program's description is built on first use and kept; its creator makes the
 // program through the graphics layer. Creating a program whose source is not
 // embedded prints which file is missing on stderr and yields a program the
-// graphics layer marks failed (its draws are skipped).
+// graphics layer marks failed (its draws are skipped). The sources of every
+// program live in data/shaders under the file names of the catalogue table in
+// shaders.cpp (e.g. "background.vert" with "gradient.frag"); a new file there is
+// checked and embedded by the build without further listing.
 #pragma once
 
 #include "gfx/gfx.h"
