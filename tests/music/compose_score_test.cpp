@@ -48,6 +48,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadScore{"instrument k kick\npattern p k\n    x\nplay 16 8 p", "4: play rows 16 to 8 are empty or negative"},
         BadScore{"instrument k kick\npattern p k\n    x\nplay 0 16 p q", "4: play: no pattern 'q'"},
         BadScore{"instrument k kick\npattern p k\n    x\nplay 0 16 p:up", "4: play transpose: 'up' is not a whole number"},
+        BadScore{"instrument k kick\npattern p k\n    x\nplay 0 16 p@-2", "4: play offset must not be negative ('p@-2')"},
         BadScore{"    x .", "1: indented line outside a pattern"},
         BadScore{"instrument k kick\nautomate k cutoff 0:100", "2: automate: 'cutoff' cannot be automated on k"},
         BadScore{"automate master gain 10:0 5:-3", "1: automate: rows must increase ('5:-3')"},
@@ -135,6 +136,19 @@ TEST(Schedule, SwingDelaysOddRowsAndTransposeShiftsEveryPitch) {
     }
     // A note on an even row that ends on an odd one lasts until that row's swung start.
     EXPECT_NEAR(notes[0].length_s, 1.25 * row, 1e-9);
+}
+
+TEST(Schedule, AnOffsetStartsThePlayPartWayIntoItsPattern) {
+    const compose::ParseResult r = parse_score(
+        "instrument k pluck\npattern p k\n    C4 D4 E4 F4\nplay 8 11 p:1@2\n", "test.txt");
+    ASSERT_TRUE(r.ok) << r.error;
+    const std::vector<compose::Note> notes = compose::schedule(r.score);
+    ASSERT_EQ(notes.size(), 3u);
+    const double expected[3] = {65, 66, 61};  // E4 F4 C4, a semitone up
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_NEAR(notes[size_t(i)].start_s, (8 + i) * 0.15, 1e-9);
+        EXPECT_EQ(notes[size_t(i)].pitches, std::vector<double>{expected[i]});
+    }
 }
 
 TEST(Automation, IsLinearBetweenPointsAndFlatOutside) {

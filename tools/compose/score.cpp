@@ -249,6 +249,11 @@ struct Parser {
             for (size_t i = 3; i < w.size(); ++i) {
                 Play p = base;
                 std::string_view name = w[i];
+                if (const size_t at = name.find('@'); at != std::string_view::npos) {
+                    if (!integer(name.substr(at + 1), "play offset", &p.offset)) return false;
+                    if (p.offset < 0) return fail("play offset must not be negative ('" + std::string(w[i]) + "')");
+                    name = name.substr(0, at);
+                }
                 if (const size_t colon = name.find(':'); colon != std::string_view::npos) {
                     if (!integer(name.substr(colon + 1), "play transpose", &p.transpose)) return false;
                     name = name.substr(0, colon);
@@ -346,7 +351,7 @@ std::vector<Note> schedule(const Score& score) {
         const Pattern& pat = score.patterns[size_t(play.pattern)];
         const int len = int(pat.steps.size());
         for (int row = play.from; row < play.to; ++row) {
-            const int idx = (row - play.from) % len;
+            const int idx = (row - play.from + play.offset) % len;
             const Step& step = pat.steps[size_t(idx)];
             if (step.kind != Step::Hit) continue;
             int rows = 1;

@@ -38,6 +38,7 @@ struct Play {
     int from = 0, to = 0;
     int pattern = -1;
     int transpose = 0;  // semitones
+    int offset = 0;     // rows into the pattern at which the play starts
     int line = 0;
 };
 
