@@ -13,18 +13,11 @@ constexpr int kAllpassLengths[4] = {556, 441, 341, 225};
 constexpr int kStereoSpread = 23;
 }  // namespace
 
-double sine(double cycles) {
-    constexpr int kSize = 4096;
-    static const std::vector<double> table = [] {
-        std::vector<double> t(kSize + 1);
-        for (int i = 0; i <= kSize; ++i) t[size_t(i)] = std::sin(2.0 * kPi * double(i) / kSize);
-        return t;
-    }();
-    const double x = (cycles - std::floor(cycles)) * kSize;
-    const int i = std::min(int(x), kSize - 1);
-    const double f = x - double(i);
-    return table[size_t(i)] + (table[size_t(i) + 1] - table[size_t(i)]) * f;
-}
+const std::vector<double> kSineTable = [] {
+    std::vector<double> t(kSineTableSize + 1);
+    for (int i = 0; i <= kSineTableSize; ++i) t[size_t(i)] = std::sin(2.0 * kPi * double(i) / kSineTableSize);
+    return t;
+}();
 
 Reverb::Reverb(double room, double damp, double predelay_s)
     : feedback_(float(0.7 + 0.28 * std::clamp(room, 0.0, 1.0))), damp_(float(std::clamp(damp, 0.0, 1.0))) {

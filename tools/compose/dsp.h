@@ -3,6 +3,7 @@
 // master bus (compressor and look-ahead limiter). Everything is plain state that
 // the caller owns; nothing reads the clock or addresses, so a render is repeatable.
 #pragma once
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -150,7 +151,18 @@ void limit(float* left, float* right, int64_t n, const MasterSettings& m);
 
 // Sine of a phase given in cycles, from a table with linear interpolation
 // (error below -120 dB); much cheaper than std::sin per sample.
-double sine(double cycles);
+constexpr int kSineTableSize = 4096;
+extern const std::vector<double> kSineTable;  // kSineTableSize + 1 entries, one whole cycle
+inline double sine(double cycles) {
+    const double whole = double(int64_t(cycles));
+    double frac = cycles - whole;
+    if (frac < 0.0) frac += 1.0;
+    const double x = frac * kSineTableSize;
+    const int i = std::min(int(x), kSineTableSize - 1);
+    const double f = x - double(i);
+    const double a = kSineTable[size_t(i)];
+    return a + (kSineTable[size_t(i) + 1] - a) * f;
+}
 
 // exp(-t / tau) stepped once per sample by one multiply.
 struct Decay {
