@@ -148,6 +148,20 @@ TEST(MusicStream, LevelsStayBelowFullScaleAndTheEndIsSilent) {
     EXPECT_LT(rms_db(d, 190.5, 190.9), -60.0) << "the file ends in silence after the show's 190 s";
 }
 
+// Rows where the picture changes on the music: the break's stabs (which carry
+// the flicker of the "part" track), the mill's doors, the cheese bursts, the
+// sunrise and the last chorus. Each must start a hit: louder just after than
+// just before.
+TEST(MusicStream, TheShowsMomentsLandOnHits) {
+    const Decoded& d = decoded();
+    ASSERT_GT(d.frames(), kShownFrames);
+    for (int row : {192, 195, 198, 202, 204, 208, 211, 536, 552, 812, 816, 820, 824, 888, 896}) {
+        const double t = row * kRowSeconds;
+        const double before = rms_db(d, t - 0.06, t), after = rms_db(d, t, t + 0.06);
+        EXPECT_GT(after - before, 2.0) << "row " << row << ": " << before << " dB before, " << after << " dB after";
+    }
+}
+
 TEST(MusicStream, MainBodyCarriesEnergyInSpectrumBin32) {
     const Decoded& d = decoded();
     ASSERT_GT(d.frames(), kShownFrames);
