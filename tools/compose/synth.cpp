@@ -379,6 +379,21 @@ void render_voice(const Voice& v, double freq, double gate, Noise& rng, float* o
 
 double row_of(double seconds, double row_s) { return seconds / row_s; }
 
+// Multiplies both channels by an automated gain in dB, evaluated every 64 frames.
+// A fade (the master's) only lowers the level and is silence at -90 dB or below.
+void apply_gain_curve(const Automation& a, double row_s, bool fade, std::vector<float>& left, std::vector<float>& right) {
+    const int64_t frames = int64_t(left.size());
+    for (int64_t b = 0; b < frames; b += 64) {
+        const double db = a.value_at(row_of(double(b) / kSampleRate, row_s));
+        float g = float(db_to_gain(db));
+        if (fade) g = db <= -90.0 ? 0.0f : std::min(g, 1.0f);
+        for (int64_t i = b; i < std::min(frames, b + 64); ++i) {
+            left[size_t(i)] *= g;
+            right[size_t(i)] *= g;
+        }
+    }
+}
+
 }  // namespace
 
 bool voice_kind_known(std::string_view kind) { return find_kind(kind) != nullptr; }
@@ -438,16 +453,8 @@ Render render_score(const Score& score) {
                 }
             }
         }
-        for (const Automation& a : score.automations) {
-            if (a.instrument != int(ii)) continue;
-            for (int64_t b = 0; b < frames; b += 64) {
-                const float g = float(db_to_gain(a.value_at(row_of(double(b) / kSampleRate, row_s))));
-                for (int64_t i = b; i < std::min(frames, b + 64); ++i) {
-                    bus_l[size_t(i)] *= g;
-                    bus_r[size_t(i)] *= g;
-                }
-            }
-        }
+        for (const Automation& a : score.automations)
+            if (a.instrument == int(ii)) apply_gain_curve(a, row_s, false, bus_l, bus_r);
         if (stats) {
             double energy = 0.0, peak = 0.0;
             int64_t active = 0;
@@ -544,17 +551,8 @@ Render render_score(const Score& score) {
     ms.ceiling_db = std::min(0.0, setting(score.master, "ceiling", ms.ceiling_db));
     compress(out.left.data(), out.right.data(), frames, ms);
     limit(out.left.data(), out.right.data(), frames, ms);
-    for (const Automation& a : score.automations) {
-        if (a.instrument >= 0 || a.param != "gain") continue;
-        for (int64_t b = 0; b < frames; b += 64) {
-            const double db = a.value_at(row_of(double(b) / kSampleRate, row_s));
-            const float g = db <= -90.0 ? 0.0f : float(std::min(1.0, db_to_gain(db)));  // a fade only lowers
-            for (int64_t i = b; i < std::min(frames, b + 64); ++i) {
-                out.left[size_t(i)] *= g;
-                out.right[size_t(i)] *= g;
-            }
-        }
-    }
+    for (const Automation& a : score.automations)
+        if (a.instrument < 0 && a.param == "gain") apply_gain_curve(a, row_s, true, out.left, out.right);
     return out;
 }
 
