@@ -1,6 +1,7 @@
 #include "synth.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -175,8 +176,11 @@ void render_voice(const Voice& v, double freq, double gate, Noise& rng, float* o
                 const double f = drop > 1e-5 ? freq * std::exp2(v.pitch / 12.0 * drop) : freq;
                 phase += f * dt;
                 const double body = sine(phase) * amp.next();
-                click.tick(rng.next());
-                const double c = click.lp * v.noise * snap.next();
+                double c = 0.0;
+                if (snap.value > 1e-5) {  // the beater's click: a few milliseconds
+                    click.tick(rng.next());
+                    c = click.lp * v.noise * snap.next();
+                }
                 out[i] = float(std::tanh(1.4 * (body + c)));
             }
             break;
@@ -239,8 +243,12 @@ void render_voice(const Voice& v, double freq, double gate, Noise& rng, float* o
                 const double f = drop > 1e-5 ? freq * std::exp2(v.pitch / 12.0 * drop) : freq;
                 p += f * dt;
                 const double body = (sine(p) + 0.25 * sine(p * 1.59) * ring.next()) * amp.next();
-                slap.tick(rng.next());
-                out[i] = float(body + v.noise * 2.0 * slap.bp * hit.next());
+                double s = body;
+                if (hit.value > 1e-5) {  // the slap's noise lasts a few tens of milliseconds
+                    slap.tick(rng.next());
+                    s += v.noise * 2.0 * slap.bp * hit.next();
+                }
+                out[i] = float(s);
             }
             break;
         }
@@ -332,12 +340,15 @@ void render_voice(const Voice& v, double freq, double gate, Noise& rng, float* o
                 double s = 0.0;
                 for (int k = 0; k < 3; ++k) {
                     const double e = bar[k].next();
-                    if (freq * kRatio[k] > kSampleRate * 0.45) continue;
+                    // above Nyquist's reach, or died away (the upper modes go first)
+                    if (e < 1e-5 || freq * kRatio[k] > kSampleRate * 0.45) continue;
                     ph[k] += freq * kRatio[k] * dt;
                     s += (k == 0 ? 1.0 : kLevel[k] * v.bright) * sine(ph[k]) * e;
                 }
-                mallet.tick(rng.next());
-                s += 0.15 * mallet.lp * knock.next();
+                if (knock.value > 1e-5) {  // the mallet's knock lasts a few milliseconds
+                    mallet.tick(rng.next());
+                    s += 0.15 * mallet.lp * knock.next();
+                }
                 out[i] = float(s * std::min(1.0, double(i) * dt / 0.0007));
             }
             break;
@@ -423,6 +434,7 @@ Render render_score(const Score& score) {
     std::vector<int64_t> voice_samples(score.instruments.size(), 0);
     for (size_t ii = 0; ii < score.instruments.size(); ++ii) {
         const Voice v = resolve(score.instruments[ii]);
+        const auto started = std::chrono::steady_clock::now();  // for the stats line only
         std::fill(bus_l.begin(), bus_l.end(), 0.0f);
         std::fill(bus_r.begin(), bus_r.end(), 0.0f);
         for (; next < notes.size() && notes[next].instrument == int(ii); ++next) {
@@ -464,8 +476,9 @@ Render render_score(const Score& score) {
                 active += e > 1e-10;
                 peak = std::max(peak, double(std::max(std::fabs(bus_l[size_t(i)]), std::fabs(bus_r[size_t(i)]))));
             }
-            std::fprintf(stderr, "%-8s %6.1f M voice samples, %6.1f dB rms while sounding, peak %6.1f dB\n",
-                         score.instruments[ii].name.c_str(), double(voice_samples[ii]) * 1e-6,
+            const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+            std::fprintf(stderr, "%-8s %6.0f ms, %6.1f M voice samples, %6.1f dB rms while sounding, peak %6.1f dB\n",
+                         score.instruments[ii].name.c_str(), ms, double(voice_samples[ii]) * 1e-6,
                          10.0 * std::log10(energy / double(std::max<int64_t>(1, active)) + 1e-20), 20.0 * std::log10(peak + 1e-20));
         }
         for (int64_t i = 0; i < frames; ++i) {
