@@ -390,6 +390,21 @@ void render_voice(const Voice& v, double freq, double gate, Noise& rng, float* o
 
 double row_of(double seconds, double row_s) { return seconds / row_s; }
 
+// DC blocker (first-order highpass near 10 Hz) on both channels: a swept kick
+// leaves a little offset, which would only eat headroom.
+void block_dc(Render& r) {
+    for (std::vector<float>* ch : {&r.left, &r.right}) {
+        const double pole = 1.0 - 2.0 * kPi * 10.0 / kSampleRate;
+        double x1 = 0.0, y1 = 0.0;
+        for (float& x : *ch) {
+            const double y = double(x) - x1 + pole * y1;
+            x1 = x;
+            y1 = y;
+            x = float(y);
+        }
+    }
+}
+
 // Multiplies both channels by an automated gain in dB, evaluated every 64 frames.
 // A fade (the master's) only lowers the level and is silence at -90 dB or below.
 void apply_gain_curve(const Automation& a, double row_s, bool fade, std::vector<float>& left, std::vector<float>& right) {
@@ -539,18 +554,7 @@ Render render_score(const Score& score) {
             }
         }
     }
-    // DC blocker (first-order highpass near 10 Hz): a swept kick leaves a little
-    // offset, which would only eat headroom.
-    for (std::vector<float>* ch : {&out.left, &out.right}) {
-        const double pole = 1.0 - 2.0 * kPi * 10.0 / kSampleRate;
-        double x1 = 0.0, y1 = 0.0;
-        for (float& x : *ch) {
-            const double y = double(x) - x1 + pole * y1;
-            x1 = x;
-            y1 = y;
-            x = float(y);
-        }
-    }
+    block_dc(out);
     const float drive = float(db_to_gain(setting(score.master, "gain", 0.0)));
     for (int64_t i = 0; i < frames; ++i) {
         out.left[size_t(i)] *= drive;
@@ -563,6 +567,7 @@ Render render_score(const Score& score) {
     ms.release_s = std::max(0.005, setting(score.master, "release", ms.release_s));
     ms.ceiling_db = std::min(0.0, setting(score.master, "ceiling", ms.ceiling_db));
     compress(out.left.data(), out.right.data(), frames, ms);
+    block_dc(out);  // again: gain riding on lopsided kicks leaves an offset of its own
     limit(out.left.data(), out.right.data(), frames, ms);
     for (const Automation& a : score.automations)
         if (a.instrument < 0 && a.param == "gain") apply_gain_curve(a, row_s, true, out.left, out.right);
