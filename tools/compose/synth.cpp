@@ -64,13 +64,13 @@ const std::vector<KindInfo>& kinds() {
     static const std::vector<KindInfo> table = {
         {"kick", Kind::Kick, {{"note", 31}, {"pitch", 26}, {"pitch_decay", 0.035}, {"decay", 0.24}, {"noise", 0.25}}},
         {"snare", Kind::Snare, {{"note", 55}, {"decay", 0.16}, {"env_decay", 0.07}, {"noise", 0.7}, {"cutoff", 4500}}},
-        {"hat", Kind::Hat, {{"decay", 0.045}, {"cutoff", 8000}}},
+        {"hat", Kind::Hat, {{"decay", 0.045}, {"cutoff", 7000}, {"noise", 0.55}}},
         {"shaker", Kind::Shaker, {{"attack", 0.012}, {"decay", 0.06}, {"cutoff", 6200}, {"reso", 1.2}}},
         {"clave", Kind::Clave, {{"note", 89}, {"decay", 0.055}}},
         {"conga", Kind::Conga, {{"note", 52}, {"pitch", 3}, {"pitch_decay", 0.02}, {"decay", 0.22}, {"noise", 0.15}}},
         {"cowbell", Kind::Cowbell, {{"note", 74}, {"decay", 0.22}, {"cutoff", 1100}, {"reso", 1.5}}},
         {"guiro", Kind::Guiro, {{"cutoff", 2800}, {"reso", 3}, {"rate", 34}}},
-        {"crash", Kind::Crash, {{"decay", 1.4}, {"cutoff", 4500}}},
+        {"crash", Kind::Crash, {{"decay", 1.4}, {"cutoff", 4500}, {"noise", 0.6}}},
         {"riser", Kind::Riser, {{"reso", 2.5}, {"release", 0.05}}},
         {"bass", Kind::Bass, {{"note", 36}, {"shape", 0.3}, {"cutoff", 500}, {"env", 2.5}, {"env_decay", 0.12}, {"reso", 1.1}, {"sub", 0.5}, {"attack", 0.003}, {"decay", 0.4}, {"sustain", 0.6}, {"release", 0.05}}},
         {"pluck", Kind::Pluck, {{"decay", 1.5}, {"cutoff", 5000}, {"release", 0.08}}},
@@ -202,11 +202,19 @@ void render_voice(const Voice& v, double freq, double gate, Noise& rng, float* o
         }
         case Kind::Hat:
         case Kind::Crash: {
+            // Six detuned squares at inharmonic ratios give the metal; noise (the
+            // "noise" share) gives the sizzle; a highpass keeps only the top.
+            static constexpr double kMetal[6] = {1.0, 1.4828, 1.8003, 2.5461, 2.6303, 3.8970};
+            Osc metal[6];
+            for (Osc& o : metal) o.phase = rng.unit();
+            const double base = freq * 0.7848;  // at C4: 205 Hz, the lowest of the six
             Svf hp;
             hp.set(v.cutoff, 0.7);
             Decay amp(v.decay);
             for (int64_t i = 0; i < n; ++i) {
-                hp.tick(rng.next());
+                double m = 0.0;
+                for (int k = 0; k < 6; ++k) m += metal[k].next(base * kMetal[k], 1.0);
+                hp.tick(v.noise * rng.next() + (1.0 - v.noise) * m * (1.0 / 6.0));
                 out[i] = float(hp.hp * amp.next() * std::min(1.0, double(i) * dt / 0.0008));
             }
             break;
