@@ -35,6 +35,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadScore{"instrument k kik", "1: instrument 'k': unknown kind 'kik'"},
         BadScore{"instrument k kick gian=3", "1: instrument 'k': unknown setting 'gian'"},
         BadScore{"instrument k kick gain=loud", "1: instrument 'k' gain: 'loud' is not a number"},
+        BadScore{"instrument k kick gain=+", "1: instrument 'k' gain: '+' is not a number"},
         BadScore{"instrument k kick\ninstrument k snare", "2: instrument 'k' is defined twice"},
         BadScore{"master ceiling", "1: master: expected key=value, got 'ceiling'"},
         BadScore{"chord G7 G3 B3", "1: chord name 'G7' must be a name that is not 'x' or a note name"},
@@ -82,6 +83,19 @@ TEST(ScoreComments, StartOnlyAtAWordSoSharpsStayNotes) {
     ASSERT_EQ(r.score.patterns[0].steps.size(), 2u);
     EXPECT_EQ(r.score.patterns[0].steps[0].pitches, std::vector<double>{42});
     EXPECT_EQ(r.score.patterns[0].steps[1].pitches, (std::vector<double>{54, 58, 61}));
+}
+
+TEST(ScoreSettings, KeepTheirValuesWithOrWithoutASign) {
+    const compose::ParseResult r = parse_score(
+        "instrument k kick gain=+3 pan=-0.5 decay=2e-1\nmaster gain=+1.5 ceiling=-2\nautomate master gain 0:+2 8:-1\n", "test.txt");
+    ASSERT_TRUE(r.ok) << r.error;
+    const auto& p = r.score.instruments[0].params;
+    EXPECT_DOUBLE_EQ(p.at("gain"), 3.0);
+    EXPECT_DOUBLE_EQ(p.at("pan"), -0.5);
+    EXPECT_DOUBLE_EQ(p.at("decay"), 0.2);
+    EXPECT_DOUBLE_EQ(r.score.master.at("gain"), 1.5);
+    EXPECT_DOUBLE_EQ(r.score.master.at("ceiling"), -2.0);
+    EXPECT_DOUBLE_EQ(r.score.automations[0].value_at(0), 2.0);
 }
 
 // A pattern of 8 rows looped over 15: the second pass is cut at row 15.

@@ -78,7 +78,9 @@ struct Parser {
 
     bool number(std::string_view text, std::string_view what, double* out) {
         double v = 0.0;
-        auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+        const char* first = text.data();
+        if (text.size() > 1 && text[0] == '+') ++first;  // "gain=+3" reads as a mix engineer writes it
+        auto [end, ec] = std::from_chars(first, text.data() + text.size(), v);
         if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(v))
             return fail(std::string(what) + ": '" + std::string(text) + "' is not a number");
         *out = v;
