@@ -5,5 +5,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/build.sh -DVELMO_TESTS=ON "$@"
 build_dir=${VELMO_BUILD_DIR:-build}
-xvfb-run -a -s "-screen 0 1920x1080x24" \
+xvfb-run -a -s "-screen 0 1920x1080x24 -noreset" \
   ctest --test-dir "$build_dir" --output-on-failure -j "$(nproc)" --timeout 900

@@ -39,16 +39,21 @@ int32_t keycode_from_sdl(int32_t k) {
     }
 }
 
-bool open_window(const AppDesc& desc) {
-    state = WindowState{};
-    state.desc = desc;
-    // X11 takes the window's WM_CLASS (name and class) from this hint.
+bool init_video() {
+    // X11 takes every window's WM_CLASS (name and class) from this variable.
     SDL_setenv("SDL_VIDEO_X11_WMCLASS", "VELMO", 1);
     SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         std::fprintf(stderr, "velmo: cannot start the video subsystem: %s\n", SDL_GetError());
         return false;
     }
+    return true;
+}
+
+bool open_window(const AppDesc& desc) {
+    state = WindowState{};
+    state.desc = desc;
+    if (!init_video()) return false;
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 4);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 5);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);

@@ -64,6 +64,11 @@ bool quit_requested();
 // w × h pixels of RGBA8 starting at the top-left corner, rows top to bottom.
 void read_window_pixels(int w, int h, uint8_t* rgba);
 
+// Starts SDL's video subsystem (counted: each call needs one SDL_QuitSubSystem)
+// with the show's X11 identity, WM_CLASS "VELMO", which SDL reads only when the
+// subsystem first starts. False with a message on stderr.
+bool init_video();
+
 // Turns an SDL key symbol into a Keycode (KEYCODE_INVALID for keys the show has no code for).
 int32_t keycode_from_sdl(int32_t sdl_keycode);
 

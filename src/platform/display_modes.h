@@ -10,7 +10,8 @@ struct RawDisplayMode {
     uint32_t bytes_per_pixel;  // 4 for 32-bit modes (X11 reports its 24-bit-depth visual in 4 bytes)
 };
 
-// Every mode of display 0; empty when the video subsystem cannot start.
+// Every mode of display 0; empty when the video subsystem cannot start. Leaves
+// SDL's video subsystem running (the show's window opens on it).
 std::vector<RawDisplayMode> list_display_modes();
 
 }  // namespace platform

@@ -18,12 +18,16 @@ find_window() {
   xwininfo -root -children 2>/dev/null | awk -v q="\"$1\":" '$2 == q || index($0, " " q " ") {print $1; exit}'
 }
 
-# Waits up to $2 seconds for a window named exactly $1; prints its id.
+# Waits up to $2 seconds for a window named exactly $1 to be mapped (a window
+# takes focus and keys only then); prints its id.
 wait_window() {
   local name=$1 limit=$2 id
   for _ in $(seq $((limit * 10))); do
     id=$(find_window "$name")
-    [ -n "$id" ] && { echo "$id"; return 0; }
+    if [ -n "$id" ] && xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable'; then
+      echo "$id"
+      return 0
+    fi
     sleep 0.1
   done
   return 1
@@ -43,7 +47,7 @@ wait_exit() {
 
 press() {  # window id, keys...
   local id=$1; shift
-  xdotool windowfocus --sync "$id" 2>/dev/null || xdotool windowfocus "$id"
+  timeout 10 xdotool windowfocus --sync "$id" 2>/dev/null || xdotool windowfocus "$id"
   sleep 0.2
   xdotool key --delay 100 "$@"
 }
@@ -75,7 +79,7 @@ if dialog=$(wait_window "we like velmos" 20); then
     [ "$size" = "$screen_size" ] || fail "full screen: client area $size, screen $screen_size"
     import -window root "$out/show_full_screen.png" 2>/dev/null || true
     press "$show" Escape
-    wait_exit $pid 20
+    wait_exit $pid 30
     [ "$status" = 0 ] || fail "quit: exit status $status"
   else
     fail "no show window after Enter"; kill $pid 2>/dev/null
@@ -98,7 +102,7 @@ if dialog=$(wait_window "we like velmos" 20); then
     # The dialog offers the screen's own size by default (1920x1080 where listed).
     [ "$size" = "${VELMO_EXPECT_SIZE:-1920x1080}" ] || fail "windowed: client area $size"
     press "$show" Escape
-    wait_exit $pid 20
+    wait_exit $pid 30
     [ "$status" = 0 ] || fail "windowed quit: exit status $status"
   else
     fail "no show window after Enter (windowed)"; kill $pid 2>/dev/null
@@ -108,5 +112,6 @@ else
 fi
 
 if [ $failures -eq 0 ]; then echo "show_e2e: all checks passed"; exit 0; fi
+for log in "$out"/*.log; do echo "--- $log"; cat "$log"; done
 echo "show_e2e: $failures check(s) failed"
 exit 1
