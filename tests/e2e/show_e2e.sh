@@ -67,49 +67,40 @@ else
   fail "the setup dialog did not appear"; kill $pid 2>/dev/null
 fi
 
-echo "== Enter starts the show full screen; Escape ends it with status 0"
-"$velmo" >"$out/start.log" 2>&1 &
-pid=$!
-if dialog=$(wait_window "we like velmos" 20); then
-  press "$dialog" Return
-  if show=$(wait_window "velmo velmo velmo" 30); then
-    sleep 1
-    xprop -id "$show" WM_CLASS | grep -q '"VELMO", "VELMO"' || fail "WM_CLASS: $(xprop -id "$show" WM_CLASS)"
-    size=$(xwininfo -id "$show" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}')
-    [ "$size" = "$screen_size" ] || fail "full screen: client area $size, screen $screen_size"
-    import -window root "$out/show_full_screen.png" 2>/dev/null || true
-    press "$show" Escape
-    wait_exit $pid 30
-    [ "$status" = 0 ] || fail "quit: exit status $status"
-  else
-    fail "no show window after Enter"; kill $pid 2>/dev/null
+client_size() { xwininfo -id "$1" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}'; }
+
+# Starts the show through the dialog and checks its window, then quits with Escape.
+# Arguments: case name, expected client size, keys pressed in the dialog before Enter.
+start_show() {
+  local name=$1 expected_size=$2; shift 2
+  "$velmo" >"$out/$name.log" 2>&1 &
+  pid=$!
+  if ! dialog=$(wait_window "we like velmos" 20); then
+    fail "$name: the setup dialog did not appear"; kill $pid 2>/dev/null; return
   fi
-else
-  fail "the setup dialog did not appear"; kill $pid 2>/dev/null
-fi
+  [ $# -gt 0 ] && press "$dialog" "$@"
+  import -window root "$out/${name}_dialog.png" 2>/dev/null || true
+  press "$dialog" Return
+  if ! show=$(wait_window "velmo velmo velmo" 30); then
+    fail "$name: no show window after Enter"; kill $pid 2>/dev/null; return
+  fi
+  sleep 1
+  xprop -id "$show" WM_CLASS | grep -q '"VELMO", "VELMO"' || fail "$name: $(xprop -id "$show" WM_CLASS)"
+  size=$(client_size "$show")
+  [ "$size" = "$expected_size" ] || fail "$name: client area $size, expected $expected_size"
+  import -window root "$out/${name}_show.png" 2>/dev/null || true
+  press "$show" Escape
+  wait_exit $pid 30
+  [ "$status" = 0 ] || fail "$name: exit status $status after Escape"
+}
+
+echo "== Enter starts the show full screen; Escape ends it with status 0"
+start_show full_screen "$screen_size"
 
 echo "== With \"Full screen\" unchecked the client area is exactly the chosen size"
-"$velmo" >"$out/windowed.log" 2>&1 &
-pid=$!
-if dialog=$(wait_window "we like velmos" 20); then
-  # Focus starts on "velmo"; Tab runs through "no velmo" and the size list to "Full screen".
-  press "$dialog" Tab Tab Tab space
-  import -window root "$out/dialog_unchecked.png" 2>/dev/null || true
-  press "$dialog" Return
-  if show=$(wait_window "velmo velmo velmo" 30); then
-    sleep 1
-    size=$(xwininfo -id "$show" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}')
-    # The dialog offers the screen's own size by default (1920x1080 where listed).
-    [ "$size" = "${VELMO_EXPECT_SIZE:-1920x1080}" ] || fail "windowed: client area $size"
-    press "$show" Escape
-    wait_exit $pid 30
-    [ "$status" = 0 ] || fail "windowed quit: exit status $status"
-  else
-    fail "no show window after Enter (windowed)"; kill $pid 2>/dev/null
-  fi
-else
-  fail "the setup dialog did not appear"; kill $pid 2>/dev/null
-fi
+# Focus starts on "velmo"; Tab runs through "no velmo" and the size list to
+# "Full screen". The size list offers 1920x1080 by default where it is listed.
+start_show windowed "${VELMO_EXPECT_SIZE:-1920x1080}" Tab Tab Tab space
 
 if [ $failures -eq 0 ]; then echo "show_e2e: all checks passed"; exit 0; fi
 for log in "$out"/*.log; do echo "--- $log"; cat "$log"; done
