@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # toolchain
-  build-essential cmake ninja-build pkg-config ccache
+  build-essential cmake ninja-build pkg-config ccache libx11-dev
   # libraries the show links
   libsdl2-dev libgtk-3-dev libepoxy-dev libmpg123-dev libkissfft-dev
   libbullet-dev libstb-dev nlohmann-json3-dev libtinyxml2-dev

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The real executable under X, driven as a person would: the setup dialog, Enter
 # and Escape, "Full screen" unchecked. Needs DISPLAY (the test command runs Xvfb).
-# Usage: show_e2e.sh <velmo> <output folder for screenshots>
+# Usage: show_e2e.sh <velmo> <output folder for screenshots> <close_window>
 set -u
 velmo=$1
 out=$2
+close_window=$3
 mkdir -p "$out"
 : "${DISPLAY:?show_e2e needs an X display (run under xvfb-run)}"
 export SDL_AUDIODRIVER=dummy
@@ -69,10 +70,11 @@ fi
 
 client_size() { xwininfo -id "$1" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}'; }
 
-# Starts the show through the dialog and checks its window, then quits with Escape.
-# Arguments: case name, expected client size, keys pressed in the dialog before Enter.
+# Starts the show through the dialog and checks its window, then ends it with
+# Escape or the close box. Arguments: case name, expected client size, how to
+# end it (escape or close), keys pressed in the dialog before Enter.
 start_show() {
-  local name=$1 expected_size=$2; shift 2
+  local name=$1 expected_size=$2 ending=$3; shift 3
   "$velmo" >"$out/$name.log" 2>&1 &
   pid=$!
   if ! dialog=$(wait_window "we like velmos" 20); then
@@ -89,18 +91,33 @@ start_show() {
   size=$(client_size "$show")
   [ "$size" = "$expected_size" ] || fail "$name: client area $size, expected $expected_size"
   import -window root "$out/${name}_show.png" 2>/dev/null || true
-  press "$show" Escape
+  if [ "$ending" = close ]; then "$close_window" "$show"; else press "$show" Escape; fi
   wait_exit $pid 30
-  [ "$status" = 0 ] || fail "$name: exit status $status after Escape"
+  [ "$status" = 0 ] || fail "$name: exit status $status after $ending"
 }
 
 echo "== Enter starts the show full screen; Escape ends it with status 0"
-start_show full_screen "$screen_size"
+start_show full_screen "$screen_size" escape
 
 echo "== With \"Full screen\" unchecked the client area is exactly the chosen size"
 # Focus starts on "velmo"; Tab runs through "no velmo" and the size list to
 # "Full screen". The size list offers 1920x1080 by default where it is listed.
-start_show windowed "${VELMO_EXPECT_SIZE:-1920x1080}" Tab Tab Tab space
+start_show windowed "${VELMO_EXPECT_SIZE:-1920x1080}" escape Tab Tab Tab space
+
+echo "== The close box ends the show with status 0"
+start_show close_box "$screen_size" close
+
+echo "== The close box of the dialog cancels like Escape"
+"$velmo" >"$out/dialog_close.log" 2>&1 &
+pid=$!
+if dialog=$(wait_window "we like velmos" 20); then
+  "$close_window" "$dialog"
+  wait_exit $pid 10
+  [ "$status" = 0 ] || fail "dialog close box: exit status $status"
+  [ -n "$(find_window "velmo velmo velmo")" ] && fail "dialog close box: a show window appeared"
+else
+  fail "dialog close box: the setup dialog did not appear"; kill $pid 2>/dev/null
+fi
 
 if [ $failures -eq 0 ]; then echo "show_e2e: all checks passed"; exit 0; fi
 for log in "$out"/*.log; do echo "--- $log"; cat "$log"; done
