@@ -206,7 +206,7 @@ TEST_F(Frame, AppendsReturnAlignedOffsetsThatStartOverEachFrame) {
     d.size = 64;
     d.usage = gfx::Usage::Stream;
     gfx::Buffer buf = gfx::make_buffer(d);
-    const uint8_t bytes[10] = {};
+    const uint8_t bytes[40] = {};
     EXPECT_EQ(gfx::append_buffer(buf, {bytes, 10}), 0);
     EXPECT_EQ(gfx::append_buffer(buf, {bytes, 10}), 12);
     EXPECT_EQ(gfx::append_buffer(buf, {bytes, 40}), 24);
