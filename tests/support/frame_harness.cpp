@@ -5,6 +5,7 @@
 #include "app/frame_driver.h"
 #include "audio/music.h"
 #include "audio/playback_device.h"
+#include "audio/spectrum.h"
 #include "platform/app_window.h"
 #include "platform/clock.h"
 
@@ -63,6 +64,10 @@ bool write_png(const std::string& path, int width, int height, const std::vector
 
 void harness_close() {
     app_cleanup();
+    // The show keeps its music and spectrum until the process ends; a test
+    // process opens the show many times, so each session releases them.
+    music_shutdown();
+    spectrum_shutdown();
     platform::close_window();
     platform::clock_use_manual(false);
     select_playback_backend(&sdl_playback_backend);
