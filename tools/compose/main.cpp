@@ -1,7 +1,9 @@
 // velmo_compose <score.txt> <out.wav>: renders the score to a 16-bit stereo WAV.
 #include <cstdio>
 #include <fstream>
-#include <sstream>
+#include <string>
+
+#include "common/read_text_file.h"
 
 #include "score.h"
 #include "synth.h"
@@ -11,14 +13,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: velmo_compose <score.txt> <out.wav>\n");
         return 2;
     }
-    std::ifstream in(argv[1], std::ios::binary);
-    if (!in) {
-        std::fprintf(stderr, "velmo_compose: cannot read %s\n", argv[1]);
+    std::string text, error;
+    if (!read_text_file(argv[1], &text, &error)) {
+        std::fprintf(stderr, "velmo_compose: %s\n", error.c_str());
         return 1;
     }
-    std::stringstream text;
-    text << in.rdbuf();
-    const compose::ParseResult parsed = compose::parse_score(text.str(), argv[1]);
+    const compose::ParseResult parsed = compose::parse_score(text, argv[1]);
     if (!parsed.ok) {
         std::fprintf(stderr, "%s\n", parsed.error.c_str());
         return 1;
