@@ -9,6 +9,8 @@ packages=(
   # libraries the show links
   libsdl2-dev libgtk-3-dev libepoxy-dev libmpg123-dev libkissfft-dev
   libbullet-dev libstb-dev nlohmann-json3-dev libtinyxml2-dev
+  # the dialog draws its check marks from SVG icons
+  librsvg2-common shared-mime-info
   # build-time content tools
   glslang-tools lame fonts-dejavu-core
   # tests: GoogleTest, benchmarks, a virtual X server with Mesa's software GL, X inspection
