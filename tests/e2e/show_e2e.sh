@@ -64,6 +64,8 @@ if dialog=$(wait_window "we like velmos" 20); then
   wait_exit $pid 10
   [ "$status" = 0 ] || fail "cancel: exit status $status"
   [ -n "$(find_window "velmo velmo velmo")" ] && fail "cancel: a show window appeared"
+  # A missing icon loader or theme shows as GTK warnings (and boxes without check marks).
+  grep -E 'Gtk-(WARNING|CRITICAL)' "$out/cancel.log" && fail "cancel: the dialog warned"
 else
   fail "the setup dialog did not appear"; kill $pid 2>/dev/null
 fi
