@@ -155,4 +155,7 @@ void app_cleanup() {
     destroy_sync_tracks();
     platform::fetch_shutdown();
     gfx::shutdown();
+    // Every graphics handle is gone with the shutdown; a later start-up in the
+    // same process (tests, tools) builds its targets afresh.
+    forget_render_targets();
 }

@@ -140,6 +140,14 @@ void resize_targets(int32_t width, int32_t height) {
     ++t.rebuild_count;
 }
 
+void forget_render_targets() {
+    render_targets = RenderTargets{};
+    shadow_map = ShadowMap{};
+    fullscreen_quad = FullscreenQuad{};
+    bloom_chain = BloomChain{};
+    composite_params = CompositeParams{};
+}
+
 gfx::PassAction offscreen_pass_action(const float rgba[4]) {
     gfx::PassAction action{};
     action.color = {gfx::Action::Clear, {rgba[0], rgba[1], rgba[2], rgba[3]}};

@@ -82,5 +82,10 @@ Rect compute_present_rect(int32_t width, int32_t height);
 // Each value is raised to at least 1.
 void resize_targets(int32_t width, int32_t height);
 
+// Forgets every handle of the targets, the shadow map, the quad and the bloom
+// chain, back to the unbuilt state. Call it after gfx::shutdown (which released
+// them all), so that a later start-up on a new graphics context builds afresh.
+void forget_render_targets();
+
 // Off-screen pass action: colour cleared to rgba, depth to 1.0, stencil to 0.
 gfx::PassAction offscreen_pass_action(const float rgba[4]);
