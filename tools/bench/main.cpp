@@ -6,6 +6,7 @@
 #include <epoxy/gl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -136,6 +137,15 @@ int main(int argc, char** argv) {
     }
     signal(SIGINT, on_interrupt);
     signal(SIGTERM, on_interrupt);
+    // With --json standard output carries the JSON alone: the show's own lines
+    // ("decoding full mp3...") go to standard error meanwhile.
+    FILE* report = stdout;
+    if (o.json) {
+        std::fflush(stdout);
+        const int saved = dup(STDOUT_FILENO);
+        if (saved >= 0 && dup2(STDERR_FILENO, STDOUT_FILENO) >= 0) report = fdopen(saved, "w");
+        if (!report) report = stdout;
+    }
 
     frame_mark_hook = on_mark;
     ShowRun run;
@@ -220,8 +230,8 @@ int main(int argc, char** argv) {
             j["rows"] = {s.first_row, s.last_row};
             out["sections"].push_back(j);
         }
-        std::printf("%s\n", out.dump(2).c_str());
-        return 0;
+        std::fprintf(report, "%s\n", out.dump(2).c_str());
+        return std::fflush(report) == 0 ? 0 : 1;
     }
     std::printf("velmo-bench: %dx%d, 60 fps, antialias %s, rows %.2f to %.2f (%s), on %s\n", o.width, o.height,
                 o.antialias ? "on" : "off", first_row, end_row, o.seek == SeekMode::Run ? "run from row 0" : "jumped",
