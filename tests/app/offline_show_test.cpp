@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <ostream>
 
 #include "app/frame_driver.h"
 #include "app/offline_show.h"
@@ -17,6 +18,8 @@ struct ScheduleCase {
     int64_t jump_to;  // 0: no jump
     double expected_delta;  // the rounded interval the frames see
 };
+
+void PrintTo(const ScheduleCase& c, std::ostream* os) { *os << c.name; }
 
 class FrameScheduleTest : public testing::TestWithParam<ScheduleCase> {};
 

@@ -30,18 +30,21 @@ struct Picks {
     std::vector<int64_t> frames;
 };
 
-Picks pick_frames(const ShowRun& run, const CaptureOptions& o) {
+Picks pick_frames(const ShowRunDesc& desc, const CaptureOptions& o) {
     Picks p;
+    int64_t first = 0, end = 0;
+    show_run_frames(desc, &first, &end);
     if (o.every_rows <= 0.0) {
-        for (int64_t k = run.first_frame; k < run.end_frame; ++k) p.frames.push_back(k);
+        for (int64_t k = first; k < end; ++k) p.frames.push_back(k);
         return p;
     }
+    const FrameSchedule schedule{o.fps};
     for (double row = o.from_row; row < o.to_row; row += o.every_rows) {
-        int64_t k = run.schedule.first_frame_at(row / ROWS_PER_SECOND);
-        if (k >= run.end_frame) break;
+        int64_t k = schedule.first_frame_at(row / ROWS_PER_SECOND);
+        if (k >= end) break;
         if (p.frames.empty() || k > p.frames.back()) p.frames.push_back(k);
     }
-    if (p.frames.empty()) p.frames.push_back(run.first_frame);
+    if (p.frames.empty()) p.frames.push_back(first);
     return p;
 }
 
@@ -101,14 +104,12 @@ int main(int argc, char** argv) {
     const bool video = o.format == CaptureFormat::Video || o.format == CaptureFormat::Lossless;
     if (o.format == CaptureFormat::Frames && !make_folder(o.out, &message)) return fail(message);
 
+    ShowRunDesc desc{.width = o.width, .height = o.height, .fps = o.fps, .antialias = o.antialias,
+                     .from_row = o.from_row, .to_row = o.to_row, .seek = o.seek, .window_title = "velmo-capture"};
+    const Picks picks = pick_frames(desc, o);
+    desc.last_frame = picks.frames.back();  // the run ends with the last frame it keeps
     ShowRun run;
-    if (!show_run_open({.width = o.width, .height = o.height, .fps = o.fps, .antialias = o.antialias,
-                        .from_row = o.from_row, .to_row = o.to_row, .seek = o.seek,
-                        .window_title = "velmo-capture"},
-                       &run, &message, &stop_requested))
-        return fail(message);
-
-    const Picks picks = pick_frames(run, o);
+    if (!show_run_open(desc, &run, &message)) return fail(message);
     VideoWriter writer;
     ContactSheet sheet;
     bool ok = true;
@@ -119,6 +120,8 @@ int main(int argc, char** argv) {
                          .music_frames = music.size() / 2},
                         &writer, &message);
     }
+    // ffmpeg starts before the run-up, so a missing one is known at once.
+    if (ok) show_run_up(&run, &stop_requested);
     if (o.format == CaptureFormat::Sheet)
         contact_sheet_make(&sheet, o.width, o.height, o.columns, static_cast<int>(picks.frames.size()));
 

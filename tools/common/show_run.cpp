@@ -60,11 +60,17 @@ void progress_finish(Progress* p) {
     std::fflush(stderr);
 }
 
-bool show_run_open(const ShowRunDesc& desc, ShowRun* run, std::string* error, volatile const int* stop) {
+void show_run_frames(const ShowRunDesc& desc, int64_t* first_frame, int64_t* end_frame) {
+    const FrameSchedule schedule{desc.fps};
+    *first_frame = schedule.first_frame_at(desc.from_row / ROWS_PER_SECOND);
+    *end_frame = std::max(*first_frame + 1, schedule.first_frame_at(desc.to_row / ROWS_PER_SECOND));
+}
+
+bool show_run_open(const ShowRunDesc& desc, ShowRun* run, std::string* error) {
     *run = ShowRun{};
     run->schedule.fps = desc.fps;
-    run->first_frame = run->schedule.first_frame_at(desc.from_row / ROWS_PER_SECOND);
-    run->end_frame = std::max(run->first_frame + 1, run->schedule.first_frame_at(desc.to_row / ROWS_PER_SECOND));
+    show_run_frames(desc, &run->first_frame, &run->end_frame);
+    if (desc.last_frame >= run->first_frame) run->end_frame = std::min(run->end_frame, desc.last_frame + 1);
     if (!offline_show_open({.width = desc.width, .height = desc.height, .antialias = desc.antialias,
                             .window_title = desc.window_title})) {
         *error = "cannot open a hidden " + std::to_string(desc.width) + "x" + std::to_string(desc.height) +
@@ -77,11 +83,14 @@ bool show_run_open(const ShowRunDesc& desc, ShowRun* run, std::string* error, vo
         run->counted_from = run->first_frame;
     }
     progress_start(&run->progress, run->end_frame - run->counted_from);
+    return true;
+}
+
+void show_run_up(ShowRun* run, volatile const int* stop) {
     while (run->schedule.next_frame < run->first_frame && !*stop) {
         run->schedule.step();
         progress_update(&run->progress, show_run_frames_done(*run), "run-up");
     }
-    return true;
 }
 
 int64_t show_run_frames_done(const ShowRun& run) { return run.schedule.next_frame - run.counted_from; }

@@ -32,7 +32,11 @@ struct ShowRunDesc {
     double from_row, to_row;  // show frames whose music time lies in [from, to); at least one
     SeekMode seek;
     const char* window_title;
+    int64_t last_frame = -1;  // the last frame the tool keeps, when it stops before to_row; -1: none
 };
+
+// The frames of [from_row, to_row): the first and one past the last.
+void show_run_frames(const ShowRunDesc& desc, int64_t* first_frame, int64_t* end_frame);
 
 struct ShowRun {
     FrameSchedule schedule{60};
@@ -42,11 +46,14 @@ struct ShowRun {
     Progress progress;
 };
 
-// Opens the show, runs the loading frame and gets to first_frame (running the
-// frames before it without keeping them, or jumping). False with a message in
-// *error when no window can be made. `stop` is polled while running up: when it
-// turns true the run-up ends early (the caller then closes the show).
-bool show_run_open(const ShowRunDesc& desc, ShowRun* run, std::string* error, volatile const int* stop);
+// Opens the show and runs the loading frame (the music is decoded after it);
+// with SeekMode::Jump it also jumps to first_frame. False with a message in
+// *error when no window can be made.
+bool show_run_open(const ShowRunDesc& desc, ShowRun* run, std::string* error);
+
+// Runs the frames before first_frame without keeping them (nothing to do after
+// a jump). `stop` is polled: when it turns true the run-up ends early.
+void show_run_up(ShowRun* run, volatile const int* stop);
 
 // Frames done by this run, the run-up included, for the progress bar.
 int64_t show_run_frames_done(const ShowRun& run);
