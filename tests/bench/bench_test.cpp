@@ -1,25 +1,17 @@
 // velmo-bench: its command line as a table, and the program on a few rows
 // around the first scene, read back from its JSON.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
-#include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "bench_options.h"
+#include "support/tool_command_line.h"
 
 namespace {
 
-struct OptionCase {
-    std::vector<const char*> args;
-    const char* refusal;  // nullptr: accepted; else a part of the one-line message
-    std::function<void(const BenchOptions&)> check;
-};
-
-const OptionCase option_cases[] = {
+const std::vector<OptionCase<BenchOptions>> option_cases = {
     {{}, nullptr,
      [](const BenchOptions& o) {
          EXPECT_EQ(o.width * 10000 + o.height, 19201080);
@@ -51,37 +43,8 @@ const OptionCase option_cases[] = {
 };
 
 TEST(BenchOptions, EachGoodValueIsTakenAndEachBadOneRefusedInOneLine) {
-    for (const OptionCase& c : option_cases) {
-        std::vector<const char*> argv = {"velmo-bench"};
-        argv.insert(argv.end(), c.args.begin(), c.args.end());
-        std::string joined;
-        for (const char* a : c.args) joined += std::string(a) + " ";
-        SCOPED_TRACE(joined);
-        BenchOptions o;
-        std::string message;
-        CommandLineResult r = parse_bench_options(static_cast<int>(argv.size()), argv.data(), &o, &message);
-        if (c.refusal) {
-            EXPECT_EQ(r, CommandLineResult::Refused);
-            EXPECT_NE(message.find(c.refusal), std::string::npos) << message;
-            EXPECT_EQ(message.find('\n'), std::string::npos) << "one line: " << message;
-        } else {
-            ASSERT_EQ(r, CommandLineResult::Run) << message;
-            c.check(o);
-        }
-    }
-}
-
-std::string run_bench(const std::string& args, int* status) {
-    const std::string command = std::string("'") + VELMO_BENCH + "' " + args + " 2>/dev/null";
-    std::string text;
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return text;
-    char chunk[4096];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, p)) > 0) text.append(chunk, n);
-    int raw = pclose(p);
-    *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return text;
+    expect_option_table("velmo-bench", option_cases, parse_bench_options, CommandLineResult::Run,
+                        CommandLineResult::Refused);
 }
 
 void expect_summary(const nlohmann::json& s, const std::string& where) {
@@ -99,7 +62,8 @@ void expect_summary(const nlohmann::json& s, const std::string& where) {
 // the first rows of the scene part: 1.8 s, 108 frames at 60 fps.
 TEST(BenchRun, JsonHasEveryStagePerSectionAndForTheWholeRun) {
     int status = -1;
-    const std::string text = run_bench("--rows 250-262 --size 64x36 --seek jump --json", &status);
+    const std::string text = command_output(
+        std::string("'") + VELMO_BENCH + "' --rows 250-262 --size 64x36 --seek jump --json 2>/dev/null", &status);
     ASSERT_EQ(status, 0);
     nlohmann::json out = nlohmann::json::parse(text, nullptr, false);
     ASSERT_FALSE(out.is_discarded()) << text;

@@ -18,6 +18,7 @@
 #include "capture_options.h"
 #include "contact_sheet.h"
 #include "platform/embedded.h"
+#include "support/tool_command_line.h"
 
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
@@ -32,12 +33,6 @@ namespace {
 // ---------------------------------------------------------------------------
 // The command line
 
-struct OptionCase {
-    std::vector<const char*> args;
-    const char* refusal;  // nullptr: accepted; else a part of the one-line message
-    std::function<void(const CaptureOptions&)> check;
-};
-
 void expect_defaults(const CaptureOptions& o) {
     EXPECT_EQ(o.format, CaptureFormat::Video);
     EXPECT_EQ(o.out, "velmo.mp4");
@@ -50,7 +45,7 @@ void expect_defaults(const CaptureOptions& o) {
     EXPECT_EQ(o.seek, SeekMode::Run);
 }
 
-const OptionCase option_cases[] = {
+const std::vector<OptionCase<CaptureOptions>> option_cases = {
     {{}, nullptr, expect_defaults},
     {{"--size", "640x360"}, nullptr, [](const CaptureOptions& o) { EXPECT_EQ(o.width * 10000 + o.height, 6400360); }},
     {{"--size=320x180", "--fps=30"}, nullptr,
@@ -101,24 +96,8 @@ const OptionCase option_cases[] = {
 };
 
 TEST(CaptureOptions, EachGoodValueIsTakenAndEachBadOneRefusedInOneLine) {
-    for (const OptionCase& c : option_cases) {
-        std::vector<const char*> argv = {"velmo-capture"};
-        argv.insert(argv.end(), c.args.begin(), c.args.end());
-        std::string joined;
-        for (const char* a : c.args) joined += std::string(a) + " ";
-        SCOPED_TRACE(joined);
-        CaptureOptions o;
-        std::string message;
-        CommandLineResult r = parse_capture_options(static_cast<int>(argv.size()), argv.data(), &o, &message);
-        if (c.refusal) {
-            EXPECT_EQ(r, CommandLineResult::Refused);
-            EXPECT_NE(message.find(c.refusal), std::string::npos) << message;
-            EXPECT_EQ(message.find('\n'), std::string::npos) << "one line: " << message;
-        } else {
-            ASSERT_EQ(r, CommandLineResult::Run) << message;
-            c.check(o);
-        }
-    }
+    expect_option_table("velmo-capture", option_cases, parse_capture_options, CommandLineResult::Run,
+                        CommandLineResult::Refused);
     const char* help[] = {"velmo-capture", "--fps", "30", "--help"};
     CaptureOptions o;
     std::string message;
@@ -151,29 +130,13 @@ Ran run_shell(const std::string& command, const fs::path& dir) {
 std::string capture(const std::string& args) { return std::string("'") + VELMO_CAPTURE + "' " + args; }
 
 // Bytes of everything ffmpeg decodes from one stream of a file.
-std::vector<unsigned char> decode(const fs::path& file, const std::string& stream_and_format) {
-    const std::string command = "ffmpeg -v error -i '" + file.string() + "' " + stream_and_format + " - 2>/dev/null";
-    std::vector<unsigned char> bytes;
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return bytes;
-    unsigned char chunk[65536];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, p)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
-    pclose(p);
-    return bytes;
+std::string decode(const fs::path& file, const std::string& stream_and_format) {
+    return command_output("ffmpeg -v error -i '" + file.string() + "' " + stream_and_format + " - 2>/dev/null");
 }
 
 std::string probe(const fs::path& file) {
-    const std::string command = "ffprobe -v error -show_entries stream=codec_type,codec_name,width,height,sample_rate,"
-                                "channels:format=duration -of compact '" + file.string() + "'";
-    std::string text;
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return text;
-    char chunk[4096];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, p)) > 0) text.append(chunk, n);
-    pclose(p);
-    return text;
+    return command_output("ffprobe -v error -show_entries stream=codec_type,codec_name,width,height,sample_rate,"
+                          "channels:format=duration -of compact '" + file.string() + "'");
 }
 
 double probed_duration(const std::string& probed) {
@@ -231,7 +194,7 @@ TEST_F(CaptureRun, LosslessVideoHoldsExactlyThePngFramesAndTheShowsMusicFromTheF
         << probed;
 
     // Every frame of the video is the PNG of the same show frame, byte for byte.
-    const std::vector<unsigned char> pixels = decode(video, "-map 0:v -f rawvideo -pix_fmt rgba");
+    const std::string pixels = decode(video, "-map 0:v -f rawvideo -pix_fmt rgba");
     const size_t frame_bytes = 64 * 36 * 4;
     ASSERT_EQ(pixels.size(), frame_bytes * kShortFrames);
     for (int i = 0; i < kShortFrames; ++i) {
@@ -246,7 +209,7 @@ TEST_F(CaptureRun, LosslessVideoHoldsExactlyThePngFramesAndTheShowsMusicFromTheF
     }
 
     // The sound track is the show's decoded music from row 256, sample for sample.
-    const std::vector<unsigned char> raw = decode(video, "-map 0:a -f f32le");
+    const std::string raw = decode(video, "-map 0:a -f f32le");
     ASSERT_EQ(raw.size(), size_t(kShortFrames) * 1470 * 2 * sizeof(float));
     std::vector<float> track(raw.size() / sizeof(float));
     std::memcpy(track.data(), raw.data(), raw.size());

@@ -4,7 +4,6 @@
 // outside the timed stages): the CPU figures are the frame's own work, and the
 // timer queries of that frame are ready to read.
 #include <epoxy/gl.h>
-#include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -25,9 +24,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-volatile int stop_requested = 0;
-extern "C" void on_interrupt(int) { stop_requested = 1; }
 
 // The three stages of a frame and the whole of it, between the frame driver's marks.
 constexpr int kStageCount = 4;
@@ -130,13 +126,10 @@ void append(Series* series, const double* cpu, const double* gpu) {
 int main(int argc, char** argv) {
     BenchOptions o;
     std::string message;
-    switch (parse_bench_options(argc, argv, &o, &message)) {
-        case CommandLineResult::Help: std::fputs(message.c_str(), stdout); return 0;
-        case CommandLineResult::Refused: std::fprintf(stderr, "velmo-bench: %s\n", message.c_str()); return 2;
-        case CommandLineResult::Run: break;
-    }
-    signal(SIGINT, on_interrupt);
-    signal(SIGTERM, on_interrupt);
+    const int status =
+        command_line_exit_status(parse_bench_options(argc, argv, &o, &message), message, "velmo-bench");
+    if (status >= 0) return status;
+    install_stop_handlers();
     // With --json standard output carries the JSON alone: the show's own lines
     // ("decoding full mp3...") go to standard error meanwhile.
     FILE* report = stdout;
@@ -163,7 +156,7 @@ int main(int argc, char** argv) {
                                 static_cast<FrameMark>(FRAME_MARK_LOAD_PARTS + i + 1));
     load_ms[kLoadStageCount] = ms_between(FRAME_MARK_LOAD_PARTS, FRAME_MARK_LOAD_END);
 
-    show_run_up(&run, &stop_requested);
+    show_run_up(&run);
 
     GLint timer_bits = 0;
     glGetQueryiv(GL_TIMESTAMP, GL_QUERY_COUNTER_BITS, &timer_bits);

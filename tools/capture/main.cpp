@@ -21,9 +21,6 @@
 
 namespace {
 
-volatile int stop_requested = 0;
-extern "C" void on_interrupt(int) { stop_requested = 1; }
-
 // The frames a run keeps: every frame, or the first frame at each step of
 // `every` rows from the first row.
 struct Picks {
@@ -89,17 +86,14 @@ int fail(const std::string& message) {
 int main(int argc, char** argv) {
     CaptureOptions o;
     std::string message;
-    switch (parse_capture_options(argc, argv, &o, &message)) {
-        case CommandLineResult::Help: std::fputs(message.c_str(), stdout); return 0;
-        case CommandLineResult::Refused: std::fprintf(stderr, "velmo-capture: %s\n", message.c_str()); return 2;
-        case CommandLineResult::Run: break;
-    }
+    const int status =
+        command_line_exit_status(parse_capture_options(argc, argv, &o, &message), message, "velmo-capture");
+    if (status >= 0) return status;
     // A write past a size limit or into a closed pipe fails with an error
     // instead of ending the process, so the run can clean up after itself.
     signal(SIGPIPE, SIG_IGN);
     signal(SIGXFSZ, SIG_IGN);
-    signal(SIGINT, on_interrupt);
-    signal(SIGTERM, on_interrupt);
+    install_stop_handlers();
 
     const bool video = o.format == CaptureFormat::Video || o.format == CaptureFormat::Lossless;
     if (o.format == CaptureFormat::Frames && !make_folder(o.out, &message)) return fail(message);
@@ -121,7 +115,7 @@ int main(int argc, char** argv) {
                         &writer, &message);
     }
     // ffmpeg starts before the run-up, so a missing one is known at once.
-    if (ok) show_run_up(&run, &stop_requested);
+    if (ok) show_run_up(&run);
     if (o.format == CaptureFormat::Sheet)
         contact_sheet_make(&sheet, o.width, o.height, o.columns, static_cast<int>(picks.frames.size()));
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 CommandLineResult parse_command_line(int argc, const char* const* argv, const std::vector<OptionSpec>& options,
@@ -49,6 +50,15 @@ CommandLineResult parse_command_line(int argc, const char* const* argv, const st
         }
     }
     return CommandLineResult::Run;
+}
+
+int command_line_exit_status(CommandLineResult result, const std::string& message, const char* program) {
+    switch (result) {
+        case CommandLineResult::Help: std::fputs(message.c_str(), stdout); return 0;
+        case CommandLineResult::Refused: std::fprintf(stderr, "%s: %s\n", program, message.c_str()); return 2;
+        case CommandLineResult::Run: break;
+    }
+    return -1;
 }
 
 namespace {

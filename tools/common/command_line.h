@@ -22,6 +22,11 @@ enum class CommandLineResult { Run, Help, Refused };
 CommandLineResult parse_command_line(int argc, const char* const* argv, const std::vector<OptionSpec>& options,
                                      std::string* error);
 
+// What a tool does with the result: the help on standard output (exit status
+// 0), the refusal on standard error as "<program>: <line>" (status 2), or -1 to
+// go on and run.
+int command_line_exit_status(CommandLineResult result, const std::string& message, const char* program);
+
 // The last music row: 190.0 s at 400 rows a minute.
 inline constexpr double kLastRow = 190.0 * 6.666666666666667;
 

@@ -1,5 +1,6 @@
 #include "common/show_run.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +20,17 @@ std::string clock_text(double seconds) {
     return text;
 }
 }  // namespace
+
+volatile int stop_requested = 0;
+
+namespace {
+extern "C" void on_stop_signal(int) { stop_requested = 1; }
+}  // namespace
+
+void install_stop_handlers() {
+    signal(SIGINT, on_stop_signal);
+    signal(SIGTERM, on_stop_signal);
+}
 
 void progress_start(Progress* p, int64_t total) {
     *p = Progress{};
@@ -86,8 +98,8 @@ bool show_run_open(const ShowRunDesc& desc, ShowRun* run, std::string* error) {
     return true;
 }
 
-void show_run_up(ShowRun* run, volatile const int* stop) {
-    while (run->schedule.next_frame < run->first_frame && !*stop) {
+void show_run_up(ShowRun* run) {
+    while (run->schedule.next_frame < run->first_frame && !stop_requested) {
         run->schedule.step();
         progress_update(&run->progress, show_run_frames_done(*run), "run-up");
     }

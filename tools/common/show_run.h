@@ -26,6 +26,11 @@ void progress_start(Progress* p, int64_t total);
 void progress_update(Progress* p, int64_t done, const char* phase);
 void progress_finish(Progress* p);  // clears the bar
 
+// Set by SIGINT and SIGTERM once install_stop_handlers has run: the tool
+// then stops at the next frame and cleans up after itself.
+extern volatile int stop_requested;
+void install_stop_handlers();
+
 struct ShowRunDesc {
     int width, height, fps;
     bool antialias;
@@ -52,8 +57,8 @@ struct ShowRun {
 bool show_run_open(const ShowRunDesc& desc, ShowRun* run, std::string* error);
 
 // Runs the frames before first_frame without keeping them (nothing to do after
-// a jump). `stop` is polled: when it turns true the run-up ends early.
-void show_run_up(ShowRun* run, volatile const int* stop);
+// a jump). It ends early once stop_requested is set.
+void show_run_up(ShowRun* run);
 
 // Frames done by this run, the run-up included, for the progress bar.
 int64_t show_run_frames_done(const ShowRun& run);
