@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <ostream>
+#include <vector>
 
 #include "app/frame_driver.h"
 #include "app/offline_show.h"
@@ -60,6 +61,29 @@ TEST(FrameSchedule, FirstFrameAtARowLandsOnTheFrameItNames) {
     EXPECT_EQ(at60.first_frame_at(0.0), 0);
     const FrameSchedule at24{24};
     EXPECT_EQ(at24.music_frames_before(3), 5512) << "3 × 1837.5, floored";
+}
+
+std::vector<FrameMark> marks_seen;
+
+TEST(FrameMarks, EachStageIsMarkedOnceInFrameOrderAndTheLoadStepAfterTheFirstFrame) {
+    ASSERT_TRUE(offline_show_open({.width = 64, .height = 36, .antialias = false, .window_title = nullptr}));
+    marks_seen.clear();
+    frame_mark_hook = [](FrameMark m) { marks_seen.push_back(m); };
+    FrameSchedule schedule{60};
+    schedule.run_loading_frame();
+    schedule.step();
+    frame_mark_hook = nullptr;
+    schedule.step();  // without a hook nothing is called
+    offline_show_close();
+    const std::vector<FrameMark> expected = {
+        // the loading frame, then its load step
+        FRAME_MARK_BEGIN, FRAME_MARK_DRAW, FRAME_MARK_POST, FRAME_MARK_END,
+        FRAME_MARK_LOAD_PARTS, FRAME_MARK_LOAD_MODELS, FRAME_MARK_LOAD_SPECTRUM, FRAME_MARK_LOAD_MUSIC,
+        FRAME_MARK_LOAD_FFT, FRAME_MARK_LOAD_END,
+        // the first running frame
+        FRAME_MARK_BEGIN, FRAME_MARK_DRAW, FRAME_MARK_POST, FRAME_MARK_END,
+    };
+    EXPECT_EQ(marks_seen, expected);
 }
 
 }  // namespace
