@@ -216,12 +216,15 @@ TEST_F(SyncTracks, AShortFileKeepsItsCompleteKeys) {
         TrackTableFixture table;
         table.add_file("sync_part.track", c.bytes);
         ASSERT_TRUE(table.open());
-        const SyncTrack* track = sync_tracks.tracks[TRACK_PART];
-        ASSERT_EQ(track->keys.size(), c.keys_kept) << c.what;
-        for (size_t k = 0; k < c.keys_kept; ++k) {
-            EXPECT_EQ(track->keys[k].row, keys[k].row) << c.what;
-            EXPECT_EQ(track->keys[k].value, keys[k].value) << c.what;
-            EXPECT_EQ(track->keys[k].type, keys[k].type) << c.what;
+        // The player through the file callbacks and the reader over memory keep the same keys.
+        const std::vector<TrackKey> from_memory = read_track_file(c.bytes.data(), c.bytes.size());
+        for (const std::vector<TrackKey>* read : {&sync_tracks.tracks[TRACK_PART]->keys, &from_memory}) {
+            ASSERT_EQ(read->size(), c.keys_kept) << c.what;
+            for (size_t k = 0; k < c.keys_kept; ++k) {
+                EXPECT_EQ((*read)[k].row, keys[k].row) << c.what;
+                EXPECT_EQ((*read)[k].value, keys[k].value) << c.what;
+                EXPECT_EQ((*read)[k].type, keys[k].type) << c.what;
+            }
         }
     }
 }
@@ -243,6 +246,14 @@ TEST_F(SyncTracks, FileBytesAndSignedTypeRoundTrip) {
     EXPECT_EQ(track->keys[0].type, -128);
     EXPECT_EQ(track->keys[0].row, -7);
     EXPECT_EQ(track_value(track, -7.0f), 0.0) << "type -128 interpolates to 0";
+
+    const std::vector<TrackKey> back = read_track_file(bytes.data(), bytes.size());
+    ASSERT_EQ(back.size(), 2u);
+    for (size_t k = 0; k < 2; ++k) {
+        EXPECT_EQ(back[k].row, keys[k].row);
+        EXPECT_EQ(back[k].value, keys[k].value);
+        EXPECT_EQ(back[k].type, keys[k].type);
+    }
 }
 
 // ---------------------------------------------------------------------------
