@@ -83,7 +83,7 @@ double track_keys_value(const TrackKey* keys, size_t count, double row) {
     switch (a.type) {
     case KEY_STEP: return a.value;
     case KEY_LINEAR: return a.value + d * t;
-    case KEY_SMOOTH: return a.value + d * t * t * (3 - 2 * t);
+    case KEY_SMOOTH: return a.value + d * (t * t * (3 - 2 * t));  // the weight first, as the player groups it
     case KEY_RAMP: return a.value + d * std::pow(t, 2.0);
     default: return 0.0;
     }

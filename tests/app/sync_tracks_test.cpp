@@ -33,6 +33,9 @@ const std::vector<LookupCase> lookup_cases = {
     {"linear, halfway", {{0, 0, KEY_LINEAR}, {2, 10, KEY_STEP}}, 1.0f, 5.0},
     {"smooth, halfway", {{0, 0, KEY_SMOOTH}, {4, 10, KEY_STEP}}, 2.0f, 5.0},
     {"smooth, t = 0.25", {{0, 0, KEY_SMOOTH}, {4, 10, KEY_STEP}}, 1.0f, 1.5625},
+    // The player weighs first: d * (t * t * (3 - 2t)); ((d * t) * t) * (3 - 2t) gives 0.0011669922222063182.
+    {"smooth, the weight grouped as the player groups it", {{0, 0, KEY_SMOOTH}, {16, 10, KEY_STEP}}, 0.1f,
+     0.001166992222206318},
     {"ramp, halfway", {{0, 0, KEY_RAMP}, {2, 10, KEY_STEP}}, 1.0f, 2.5},
     {"step holds the key's value", {{0, 3, KEY_STEP}, {2, 10, KEY_STEP}}, 1.5f, 3.0},
     {"an unknown type reads 0", {{0, 3, 7}, {2, 10, KEY_STEP}}, 1.0f, 0.0},
