@@ -40,13 +40,15 @@ void append_be32(std::vector<uint8_t>* out, uint32_t v) {
 
 ScriptedEditor::~ScriptedEditor() { stop(); }
 
-bool ScriptedEditor::listen() {
+bool ScriptedEditor::listen(uint16_t fixed_port) {
     listen_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (listen_fd < 0) return false;
+    const int reuse = 1;
+    ::setsockopt(listen_fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;  // a free port
+    address.sin_port = htons(fixed_port);  // 0: a free port
     socklen_t size = sizeof address;
     if (::bind(listen_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(listen_fd, 4) != 0 || ::getsockname(listen_fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {

@@ -34,7 +34,7 @@ struct ScriptedEditor {
     int connections = 0;  // accepted so far
 
     ~ScriptedEditor();
-    bool listen();   // binds 127.0.0.1 on a free port
+    bool listen(uint16_t fixed_port = 0);  // binds 127.0.0.1 on fixed_port, or on a free port
     void pump();     // accept, read, answer, send: never waits
     bool connected() const { return client_fd >= 0; }
     void disconnect();  // closes the program's connection (the editor goes away) and forgets its bytes
