@@ -127,10 +127,13 @@ TEST_F(EditSessionTest, SetKeyInsertsAndReplacesAndDeleteKeyRemoves) {
     EXPECT_TRUE(editor_link_connected(session.link));
 }
 
-// Each case: bytes the editor sends after a valid SET_KEY (row 600 of "part"
-// set to 7) in the same burst; the link drops with one line naming the fault.
+// Each case, on a fresh connection: either a wrong greeting, or bytes the
+// editor sends after a valid SET_KEY (row 600 of "part" set to 7) in the same
+// burst. The link drops with one line naming the fault; the tracks are as they
+// were before the faulty message.
 struct BadInput {
     const char* what;
+    const char* greeting;  // null: the right one
     std::vector<uint8_t> bytes;
     bool then_disconnect;
     const char* message;
@@ -152,58 +155,55 @@ std::vector<BadInput> bad_inputs() {
     std::vector<uint8_t> cut = set_key_bytes(TRACK_PART, 601, 0, 0);
     cut.resize(5);
     return {
-        {"unknown command byte", {9, 0, 0, 0}, false, "unknown command byte 9"},
-        {"command the show sends", {2, 0, 0, 0, 0}, false, "GET_TRACK"},
-        {"set key past track 31", set_key_bytes(32, 601, 0, 0), false, "track index 32"},
-        {"delete key past track 31", delete_past, false, "track index 32"},
-        {"type above 3", set_key_bytes(TRACK_PART, 601, 0, 4), false, "interpolation type 4"},
-        {"row past the i32 range", set_key_bytes(TRACK_PART, 0x80000000u, 0, 0), false, "key row 2147483648"},
-        {"cut off at the end", cut, true, "inside a SET_KEY message (5 of 14 bytes)"},
+        {"wrong greeting", "hello, demi!", {}, false, "wrong greeting: byte 10"},
+        {"greeting cut off", "hello", {}, true, "inside the greeting (5 of 12 bytes)"},
+        {"unknown command byte", nullptr, {9, 0, 0, 0}, false, "unknown command byte 9"},
+        {"command the show sends", nullptr, {2, 0, 0, 0, 0}, false, "GET_TRACK"},
+        {"set key past track 31", nullptr, set_key_bytes(32, 601, 0, 0), false, "track index 32"},
+        {"delete key past track 31", nullptr, delete_past, false, "track index 32"},
+        {"type above 3", nullptr, set_key_bytes(TRACK_PART, 601, 0, 4), false, "interpolation type 4"},
+        {"row past the i32 range", nullptr, set_key_bytes(TRACK_PART, 0x80000000u, 0, 0), false, "key row 2147483648"},
+        {"cut off at the end", nullptr, cut, true, "inside a SET_KEY message (5 of 14 bytes)"},
     };
 }
 
 TEST_F(EditSessionTest, BadInputDropsTheConnectionAndKeepsTheTracks) {
-    connect_and_sync();
     float seven = 7.0f;
     uint32_t seven_bits;
     std::memcpy(&seven_bits, &seven, 4);
     for (const BadInput& bad : bad_inputs()) {
         SCOPED_TRACE(bad.what);
-        ASSERT_TRUE(pump_until([&] { return editor_link_connected(session.link) && editor.connected(); }));
+        editor.disconnect();
+        editor.reply_greeting = bad.greeting ? bad.greeting : "hello, demo!";
+        now_ns += second_ns;  // the next try is due
+        session.link.last_error.clear();
         EditableTrackSet before = session.tracks;
-        set_track_key(&before.tracks[TRACK_PART], TrackKey{600, 7.0f, KEY_STEP});
 
         testing::internal::CaptureStderr();
-        editor.send_raw(set_key_bytes(TRACK_PART, 600, seven_bits, KEY_STEP));
-        editor.send_raw(bad.bytes);
-        editor.pump();
+        if (bad.greeting) {
+            ASSERT_TRUE(pump_until([&] { return editor.decode_received().greeting.size() == 19; }));
+        } else {
+            connect_and_sync();
+            before = session.tracks;
+            set_track_key(&before.tracks[TRACK_PART], TrackKey{600, 7.0f, KEY_STEP});
+            editor.send_raw(set_key_bytes(TRACK_PART, 600, seven_bits, KEY_STEP));
+            editor.send_raw(bad.bytes);
+        }
+        editor.pump();  // sends the greeting or the bytes
         if (bad.then_disconnect) editor.disconnect();
-        const bool dropped = pump_until([&] { return !editor_link_connected(session.link); });
+        const bool dropped = pump_until([&] { return !session.link.last_error.empty(); });
         const std::string said = testing::internal::GetCapturedStderr();
         ASSERT_TRUE(dropped);
 
+        EXPECT_FALSE(editor_link_connected(session.link));
         EXPECT_NE(said.find(bad.message), std::string::npos) << said;
         EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
         for (int slot = 0; slot < TRACK_COUNT; ++slot)
             EXPECT_TRUE(same_keys(session.tracks.tracks[slot], before.tracks[slot])) << track_name_table[slot];
-
-        // A second later it connects again and the editor sends its tracks afresh.
-        editor.disconnect();
-        now_ns += second_ns;
-        connect_and_sync();
+        if (bad.greeting) {
+            EXPECT_TRUE(editor.decode_received().track_names.empty()) << "no track asked for";
+        }
     }
-}
-
-TEST_F(EditSessionTest, AWrongGreetingDropsTheConnectionBeforeAnyTrackChanges) {
-    editor.reply_greeting = "hello, demi!";
-    testing::internal::CaptureStderr();
-    const bool dropped = pump_until([&] { return !session.link.last_error.empty(); });
-    const std::string said = testing::internal::GetCapturedStderr();
-    ASSERT_TRUE(dropped);
-    EXPECT_NE(said.find("wrong greeting: byte 10"), std::string::npos) << said;
-    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
-    EXPECT_TRUE(holds_embedded_timeline());
-    EXPECT_TRUE(editor.decode_received().track_names.empty());
 }
 
 TEST_F(EditSessionTest, ReconnectsOnceASecondAndKeepsTheKeysMeanwhile) {
