@@ -11,6 +11,7 @@
 #include "app/sync_tracks.h"
 #include "audio/music.h"
 #include "edit_session.h"
+#include "edit_loop.h"
 #include "scripted_editor.h"
 #include "support/frame_harness.h"
 
@@ -45,13 +46,7 @@ class EditPlaybackTest : public ::testing::Test {
 
     template <typename Done>
     bool pump_until(Done done) {
-        for (int round = 0; round < 2000; ++round) {
-            if (done()) return true;
-            editor.pump();
-            edit_session_poll(&session, now_ns);
-            usleep(1000);
-        }
-        return done();
+        return ::pump_until(editor, session, now_ns, done);
     }
 
     // One frame of velmo-edit, with audio_frames of music played before it.

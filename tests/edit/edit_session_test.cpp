@@ -11,6 +11,7 @@
 #include <iterator>
 
 #include "app/sync_tracks.h"
+#include "edit_loop.h"
 #include "scripted_editor.h"
 
 namespace {
@@ -39,13 +40,7 @@ class EditSessionTest : public ::testing::Test {
     // Runs the editor and one session poll per round, up to 2 s, until done().
     template <typename Done>
     bool pump_until(Done done) {
-        for (int round = 0; round < 2000; ++round) {
-            if (done()) return true;
-            editor.pump();
-            edit_session_poll(&session, now_ns);
-            usleep(1000);
-        }
-        return done();
+        return ::pump_until(editor, session, now_ns, done);
     }
 
     std::vector<TrackKey> embedded_keys(TrackSlot slot) const { return sync_tracks.tracks[slot]->keys; }

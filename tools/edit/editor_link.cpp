@@ -157,8 +157,15 @@ bool editor_link_open(EditorLink* link, const std::string& host, int port, std::
         *error = "editor host \"" + host + "\" cannot be resolved: " + ::gai_strerror(result);
         return false;
     }
-    std::memcpy(&link->address, found->ai_addr, found->ai_addrlen);
-    link->address_size = found->ai_addrlen;
+    // The editor listens on IPv4 as a rule: prefer that where a name has both.
+    const addrinfo* chosen = found;
+    for (const addrinfo* a = found; a; a = a->ai_next)
+        if (a->ai_family == AF_INET) {
+            chosen = a;
+            break;
+        }
+    std::memcpy(&link->address, chosen->ai_addr, chosen->ai_addrlen);
+    link->address_size = chosen->ai_addrlen;
     ::freeaddrinfo(found);
     link->where = host + ":" + service;
     link->track_names = std::move(track_names);
