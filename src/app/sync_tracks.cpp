@@ -1,11 +1,11 @@
 #include "app/sync_tracks.h"
 
-#include "app/editable_tracks.h"
-
 #include <algorithm>
 #include <climits>
 #include <cmath>
 #include <memory>
+
+#include "app/editable_tracks.h"
 
 // ---------------------------------------------------------------------------
 // The track player
