@@ -1,11 +1,13 @@
 // The scripted editor as a program, for trying velmo-edit by hand without the
 // track editor: it serves the embedded timeline on 127.0.0.1 and then runs a
 // script of steps, one per argument after the port:
-//   wait SECONDS | pause 0/1 | row ROW | key TRACK ROW VALUE TYPE | delete TRACK ROW
-//   save | shell COMMAND | quit
-// TRACK is a track name ("bg.index"). It waits at most 10 s for velmo-edit to
-// connect, runs the steps, and ends after the last one.
-//   scripted_editor_run 1338 "wait 5" "pause 1" "row 300" "shell import -window root a.png" ...
+//   synced | wait SECONDS | pause 0/1 | row ROW | key TRACK ROW VALUE TYPE
+//   delete TRACK ROW | save | shell COMMAND
+// TRACK is a track name ("bg.index"); "synced" waits (at most 60 s) until the
+// program has asked for every track and received every key. PORT 0 takes a
+// free port; the first line says which. It waits at most 60 s for velmo-edit
+// to connect, runs the steps, and ends after the last one.
+//   scripted_editor_run 1338 synced "pause 1" "row 300" "shell import -window root a.png" ...
 #include <unistd.h>
 
 #include <chrono>
@@ -33,7 +35,16 @@ bool run_step(ScriptedEditor& editor, const std::string& step) {
     std::istringstream in(step);
     std::string verb;
     in >> verb;
-    if (verb == "wait") {
+    if (verb == "synced") {
+        const auto give_up = Clock::now() + std::chrono::seconds(60);
+        while (Clock::now() < give_up &&
+               !(editor.decode_received().track_names.size() == TRACK_COUNT && editor.outgoing.empty()))
+            pump_for(editor, 0.01);
+        if (!editor.outgoing.empty() || editor.decode_received().track_names.size() != TRACK_COUNT) {
+            std::fprintf(stderr, "scripted editor: the program never asked for every track\n");
+            return false;
+        }
+    } else if (verb == "wait") {
         double seconds = 0;
         in >> seconds;
         pump_for(editor, seconds);
@@ -67,8 +78,6 @@ bool run_step(ScriptedEditor& editor, const std::string& step) {
         pump_for(editor, 0.0);
         const std::string command = step.substr(step.find("shell") + 6);
         if (std::system(command.c_str()) != 0) std::fprintf(stderr, "scripted editor: \"%s\" failed\n", command.c_str());
-    } else if (verb == "quit") {
-        return false;
     } else {
         std::fprintf(stderr, "scripted editor: unknown step \"%s\"\n", step.c_str());
         return false;
@@ -93,7 +102,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "scripted editor: cannot listen on 127.0.0.1:%s\n", argv[1]);
         return 1;
     }
-    const auto give_up = Clock::now() + std::chrono::seconds(10);
+    std::printf("scripted editor: listening on 127.0.0.1:%u\n", unsigned(editor.port));
+    std::fflush(stdout);
+    const auto give_up = Clock::now() + std::chrono::seconds(60);
     while (!editor.connected() && Clock::now() < give_up) pump_for(editor, 0.01);
     if (!editor.connected()) {
         std::fprintf(stderr, "scripted editor: nobody connected\n");
@@ -101,7 +112,7 @@ int main(int argc, char** argv) {
     }
     std::printf("scripted editor: connected\n");
     for (int i = 2; i < argc; ++i)
-        if (!run_step(editor, argv[i])) break;
+        if (!run_step(editor, argv[i])) return 1;
     pump_for(editor, 0.2);
     return 0;
 }
