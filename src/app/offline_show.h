@@ -13,13 +13,14 @@
 //   puts the clock and the audio device back to real ones, so a process may
 //   open the show again.
 // - FrameSchedule runs the show at a fixed frame rate with music and video in
-//   lockstep: frame 0 is the loading frame (black; the load step runs at its
-//   end), and show frame k (k >= 0) is the app_frame after it that sees k / fps
-//   seconds of music played. Every frame interval is one period, the loading
-//   one included, as if loading had taken one frame.
-// - write_png_file writes to "<path>.partial" and renames it
-//   only when every byte is on disk, so a failed write leaves nothing under
-//   the requested name.
+//   lockstep: the loading frame comes first (black; the load step runs at its
+//   end), then show frame k = 0, 1, ... is the app_frame that sees
+//   floor(k × 44,100 / fps) music frames played, about k / fps seconds. The
+//   clock advances one period per app_frame, so every frame sees one period of
+//   delta, the first after loading (as if loading took one frame) and the first
+//   after a jump included.
+// - write_png_file writes to "<path>.partial" and renames it only when every
+//   byte is on disk, so a failed write leaves nothing under the requested name.
 // Main thread only; one open show per process at a time.
 #pragma once
 #include <cstdint>

@@ -73,7 +73,6 @@ void contact_sheet_place(ContactSheet* s, int index, const uint8_t* rgba, const 
     for (int y = 0; y < s->tile_height; ++y) {
         uint8_t* dst = &s->rgba[(static_cast<size_t>(y0 + y) * s->width + x0) * 4];
         std::memcpy(dst, rgba + static_cast<size_t>(y) * s->tile_width * 4, static_cast<size_t>(s->tile_width) * 4);
-        for (int x = 0; x < s->tile_width; ++x) dst[x * 4 + 3] = 255;  // the window is opaque
     }
     std::string text = label;
     if (s->label_lines == 2)

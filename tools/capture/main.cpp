@@ -121,12 +121,7 @@ int main(int argc, char** argv) {
 
     std::vector<uint8_t> rgba;
     size_t next_pick = 0;
-    while (ok && next_pick < picks.frames.size()) {
-        if (stop_requested) {
-            ok = false;
-            message = "interrupted";
-            break;
-        }
+    while (ok && !stop_requested && next_pick < picks.frames.size()) {
         const int64_t frame = run.schedule.next_frame;
         run.schedule.step();
         progress_update(&run.progress, show_run_frames_done(run), "capture");
