@@ -5,6 +5,8 @@
 #include <cmath>
 #include <memory>
 
+#include "app/editable_tracks.h"
+
 // ---------------------------------------------------------------------------
 // The track player
 
@@ -155,6 +157,7 @@ double track_value(const SyncTrack* track, float row) { return sync_get_val(trac
 
 double track_value(TrackSlot slot, float row) {
     if (slot < 0 || slot >= TRACK_COUNT) return 0.0;
+    if (const EditableTrackSet* edited = editable_tracks_in_use()) return editable_track_value(*edited, slot, row);
     return track_value(sync_tracks.tracks[slot], row);
 }
 

@@ -11,6 +11,9 @@
 //   value after it, and step / linear / smooth / ramp interpolation with t in
 //   double from the unrounded row and the value difference in single precision.
 //   A missing track or one without keys reads 0 at every row.
+// - This set is read-only. A program that edits tracks while the show runs
+//   (app/editable_tracks.h) makes track_value by slot read its own keys, with
+//   the same lookup (track_keys_value).
 // - update_row_clock() is called once per frame with one read of the playback
 //   position, before any part or layer runs; music_time and current_row are
 //   read-only for everyone else.
@@ -88,7 +91,8 @@ void destroy_sync_tracks();
 
 // sync_get_val of the track at the row widened to double; 0 for a null track.
 double track_value(const SyncTrack* track, float row);
-// The same for a slot of the open set; 0 before open_sync_tracks.
+// The same for a slot of the open set; 0 before open_sync_tracks. While a
+// program edits the tracks (use_editable_tracks) the slot reads its keys.
 double track_value(TrackSlot slot, float row);
 
 // ---------------------------------------------------------------------------
