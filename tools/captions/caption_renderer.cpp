@@ -66,6 +66,24 @@ std::vector<float> distance_to_ink(const std::vector<float>& coverage, int w, in
     return out;
 }
 
+uint32_t be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
+
+// stb_truetype trusts its input: a single TrueType or OpenType file whose table
+// directory and tables lie inside the bytes is all it is given.
+bool font_is_whole(const std::vector<uint8_t>& f) {
+    if (f.size() < 12) return false;
+    uint32_t tag = be32(f.data());
+    if (tag != 0x00010000u && tag != 0x74727565u /* true */ && tag != 0x4F54544Fu /* OTTO */) return false;
+    size_t tables = size_t(f[4]) << 8 | f[5];
+    if (tables == 0 || 12 + 16 * tables > f.size()) return false;
+    for (size_t i = 0; i < tables; ++i) {
+        const uint8_t* entry = &f[12 + 16 * i];
+        uint64_t offset = be32(entry + 8), length = be32(entry + 12);
+        if (offset + length > f.size()) return false;
+    }
+    return true;
+}
+
 float line_width(const stbtt_fontinfo& font, const std::string& text, float scale) {
     float x = 0.0f;
     for (size_t i = 0; i < text.size(); ++i) {
@@ -144,7 +162,7 @@ bool parse_captions(const std::string& text, const std::string& name, CaptionLis
 bool render_caption(const std::vector<uint8_t>& font_bytes, const std::vector<CaptionLine>& lines,
                     std::vector<uint8_t>* rgba, std::string* error) {
     stbtt_fontinfo font;
-    if (font_bytes.empty() || !stbtt_InitFont(&font, font_bytes.data(), stbtt_GetFontOffsetForIndex(font_bytes.data(), 0))) {
+    if (!font_is_whole(font_bytes) || !stbtt_InitFont(&font, font_bytes.data(), stbtt_GetFontOffsetForIndex(font_bytes.data(), 0))) {
         *error = "the font cannot be read";
         return false;
     }
