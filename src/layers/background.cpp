@@ -58,18 +58,6 @@ fs_aztec_params pattern(float x, double time) {
     return p;
 }
 
-gfx::Pipeline make_background_pipeline(gfx::Shader shader) {
-    gfx::PipelineDesc pd{};
-    pd.shader = shader;
-    pd.layout.attrs[0] = {0, 0, gfx::VertexFormat::Float2};
-    pd.color.pixel_format = gfx::PixelFormat::BGRA8;
-    pd.depth = {gfx::PixelFormat::DepthStencil, gfx::CompareFunc::Always, false};
-    pd.cull_mode = gfx::CullMode::None;
-    pd.index_type = gfx::IndexType::Uint16;
-    pd.sample_count = render_targets.target_sample_count;
-    return gfx::make_pipeline(pd);
-}
-
 }  // namespace
 
 BackgroundChoice choose_background(double v, double time) {
@@ -111,9 +99,9 @@ void background_setup() {
     b.gradient_shader = make_program(ProgramId::Gradient);
     b.pattern_shader = make_program(ProgramId::Aztec);
     b.spectrum_shader = make_program(ProgramId::Fft);
-    b.gradient = make_background_pipeline(b.gradient_shader);
-    b.pattern = make_background_pipeline(b.pattern_shader);
-    b.spectrum = make_background_pipeline(b.spectrum_shader);
+    b.gradient = gfx::make_pipeline(layer_pipeline_desc(b.gradient_shader, false));
+    b.pattern = gfx::make_pipeline(layer_pipeline_desc(b.pattern_shader, false));
+    b.spectrum = gfx::make_pipeline(layer_pipeline_desc(b.spectrum_shader, false));
     b.bindings = fullscreen_quad.bindings;
 }
 

@@ -80,16 +80,7 @@ void image_overlays_setup(const EmbeddedFile* table, int count) {
     o.white_image = gfx::make_image(wd);
 
     o.shader = make_program(ProgramId::ImageGrad);
-    gfx::PipelineDesc pd{};
-    pd.shader = o.shader;
-    pd.layout.attrs[0] = {0, 0, gfx::VertexFormat::Float2};
-    pd.color.pixel_format = gfx::PixelFormat::BGRA8;
-    pd.color.blend = gfx::alpha_blending();
-    pd.depth = {gfx::PixelFormat::DepthStencil, gfx::CompareFunc::Always, false};
-    pd.cull_mode = gfx::CullMode::None;
-    pd.index_type = gfx::IndexType::Uint16;
-    pd.sample_count = render_targets.target_sample_count;
-    o.pipeline = gfx::make_pipeline(pd);
+    o.pipeline = gfx::make_pipeline(layer_pipeline_desc(o.shader, true));
     o.bindings = fullscreen_quad.bindings;
 }
 

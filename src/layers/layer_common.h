@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 
+#include "gfx/gfx.h"
 #include "render/math3d.h"
 
 constexpr vec4 rgba255(float r, float g, float b, float a = 255.0f) {
@@ -40,3 +41,9 @@ void draw_spectrum_bars(const mat4& wvp, const float* spectrum, vec4 colour, uin
 // look_at((0, 0, 1), (0, 0, 0), (0, 1, 0)) through a 90° projection of that
 // aspect, near 0.0625, far 16: the camera of the bars and the triangles.
 mat4 flat_camera(float aspect);
+
+// The fixed state of every 2D layer pipeline in the off-screen pass: location
+// 0 a float2 in vertex buffer 0, colour BGRA8 (alpha-blended or not), depth
+// compare always without writes, no culling, 16-bit indices, the off-screen
+// sample count.
+gfx::PipelineDesc layer_pipeline_desc(gfx::Shader shader, bool alpha_blended);

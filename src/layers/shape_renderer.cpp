@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "layers/layer_common.h"
 #include "render/render_targets.h"
 #include "render/shaders.h"
 
@@ -67,20 +68,12 @@ void shape_renderer_setup() {
     r.bindings.index_buffer = r.geometry_indices;
 
     r.shader = make_program(ProgramId::Shape);
-    gfx::PipelineDesc pd{};
-    pd.shader = r.shader;
+    gfx::PipelineDesc pd = layer_pipeline_desc(r.shader, true);  // location 0: position
     pd.layout.buffers[1].step_func = gfx::VertexStep::PerInstance;
     pd.layout.buffers[2].step_func = gfx::VertexStep::PerInstance;
-    pd.layout.attrs[0] = {0, 0, gfx::VertexFormat::Float2};  // position
     pd.layout.attrs[1] = {0, 0, gfx::VertexFormat::Float2};  // offset
     for (int k = 2; k <= 5; ++k) pd.layout.attrs[k] = {1, 0, gfx::VertexFormat::Float4};  // matrix columns
     pd.layout.attrs[6] = {2, 0, gfx::VertexFormat::Float4};  // colour
-    pd.color.pixel_format = gfx::PixelFormat::BGRA8;
-    pd.color.blend = gfx::alpha_blending();
-    pd.depth = {gfx::PixelFormat::DepthStencil, gfx::CompareFunc::Always, false};
-    pd.cull_mode = gfx::CullMode::None;
-    pd.index_type = gfx::IndexType::Uint16;
-    pd.sample_count = render_targets.target_sample_count;
     r.pipeline = gfx::make_pipeline(pd);
 }
 

@@ -18,26 +18,8 @@ bool open_layers(const EmbeddedFile* captions, int count) {
 }
 
 LayerTarget make_layer_target(int width, int height) {
-    LayerTarget t{};
-    t.width = width;
-    t.height = height;
-    gfx::ImageDesc d{};
-    d.render_target = true;
-    d.width = width;
-    d.height = height;
-    d.sample_count = render_targets.target_sample_count;
-    d.pixel_format = gfx::PixelFormat::BGRA8;
-    d.label = "layer-test-color";
-    t.color = gfx::make_image(d);
-    d.pixel_format = gfx::PixelFormat::DepthStencil;
-    d.label = "layer-test-depth";
-    t.depth = gfx::make_image(d);
-    gfx::PassDesc p{};
-    p.color_attachment.image = t.color;
-    p.depth_stencil_attachment.image = t.depth;
-    p.label = "layer-test-pass";
-    t.pass = gfx::make_pass(p);
-    return t;
+    return gfxtest::make_target(width, height, gfx::PixelFormat::BGRA8, gfx::PixelFormat::DepthStencil,
+                                render_targets.target_sample_count);
 }
 
 std::vector<Rgba8> render_layers(const LayerTarget& target, vec4 clear, const std::function<void()>& draw,

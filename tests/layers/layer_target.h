@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "gfx/gfx.h"
+#include "gfx_fixture.h"
 #include "layers/image_overlays.h"
 #include "render/math3d.h"
 #include "render_window.h"
@@ -15,11 +16,7 @@
 // with the given captions. False when no GL context can be made.
 bool open_layers(const EmbeddedFile* captions = caption_files, int count = caption_files_count);
 
-struct LayerTarget {
-    gfx::Image color, depth;
-    gfx::Pass pass;
-    int width, height;
-};
+using LayerTarget = gfxtest::Target;
 
 // BGRA8 colour and depth-stencil at the off-screen sample count.
 LayerTarget make_layer_target(int width, int height);
