@@ -1,5 +1,7 @@
 #include "app/parts.h"
 
+#include "physics/sim.h"
+
 PartFn part_table[part_count] = {empty_part, shape_effect_part, scene_part};
 
 int select_part(double part_value) {
@@ -34,7 +36,7 @@ bool shape_effect_part(int32_t message, void* argument) {
 
 bool scene_part(int32_t message, void* argument) {
     switch (message) {
-        case PART_INIT: return true;
+        case PART_INIT: init_sim_world(); return true;
         case PART_UPDATE: return true;
         case PART_DRAW: return true;
         case PART_CLEAR_COLOR: write_part_clear_color(static_cast<float*>(argument)); return true;
