@@ -8,7 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config ccache libx11-dev
   # libraries the show links
   libsdl2-dev libgtk-3-dev libepoxy-dev libmpg123-dev libkissfft-dev
-  libbullet-dev libstb-dev nlohmann-json3-dev libtinyxml2-dev
+  libbullet-dev libstb-dev nlohmann-json3-dev libtinyxml2-dev libtinygltf-dev
   # the dialog draws its check marks from SVG icons
   librsvg2-common shared-mime-info
   # build-time content tools
