@@ -129,21 +129,44 @@ uint32_t node_find(const Scene* scene, const char* name) {
 }
 
 uint32_t node_clone(Scene* scene, uint32_t source, uint32_t parent) {
-    const Node* src = scene_node(scene, source);
-    if (!src) return 0;
-    uint32_t handle = node_create(scene, parent);
-    Node* copy = scene_node(scene, handle);
-    if (!copy) return 0;
-    std::memcpy(copy->name, src->name, sizeof copy->name);
-    copy->flags = src->flags;
-    copy->camera = src->camera;
-    copy->draw = src->draw;
-    copy->light = src->light;
-    copy->material = src->material;
-    copy->transform = src->transform;
-    for (uint32_t child = src->first_child; scene_node(scene, child); child = scene_node(scene, child)->next_sibling)
-        if (!node_clone(scene, child, handle)) break;
-    return handle;
+    // The subtree is listed before anything is made, so that a copy placed
+    // inside it (a node cloned under itself) is not copied again.
+    struct Listed {
+        uint32_t handle;
+        int parent;  // index in the list, -1 for the source
+    };
+    if (!scene_node(scene, source)) return 0;
+    Listed listed[scene_node_capacity];
+    int count = 0;
+    auto list_subtree = [&](auto&& self, uint32_t handle, int parent_index) -> void {
+        if (count == scene_node_capacity) return;
+        int me = count;
+        listed[count++] = {handle, parent_index};
+        for (uint32_t child = scene_node(scene, handle)->first_child; const Node* c = scene_node(scene, child);
+             child = c->next_sibling)
+            self(self, child, me);
+    };
+    list_subtree(list_subtree, source, -1);
+
+    // Made in the listed (depth-first) order, each appended under its
+    // parent's copy, so the copies' children keep the source's order.
+    uint32_t copies[scene_node_capacity];
+    int made = 0;
+    for (int i = 0; i < count; ++i, ++made) {
+        uint32_t handle = node_create(scene, listed[i].parent < 0 ? parent : copies[listed[i].parent]);
+        Node* copy = scene_node(scene, handle);
+        if (!copy) break;
+        const Node* src = scene_node(scene, listed[i].handle);
+        std::memcpy(copy->name, src->name, sizeof copy->name);
+        copy->flags = src->flags;
+        copy->camera = src->camera;
+        copy->draw = src->draw;
+        copy->light = src->light;
+        copy->material = src->material;
+        copy->transform = src->transform;
+        copies[i] = handle;
+    }
+    return made > 0 ? copies[0] : 0;
 }
 
 void node_mark_shadow_caster(Scene* scene, uint32_t handle) {

@@ -167,6 +167,19 @@ TEST_F(SceneGraph, CloneCopiesTheSubtreeAndSharesRecords) {
     EXPECT_EQ(live_count(scene->materials), 1);
 }
 
+TEST_F(SceneGraph, CloneUnderItselfCopiesTheSubtreeOnce) {
+    uint32_t top = node_create(scene, scene->root);
+    uint32_t leaf = node_create(scene, top);
+    int before = live_count(scene->nodes);
+    uint32_t copy = node_clone(scene, top, top);
+    EXPECT_EQ(live_count(scene->nodes), before + 2);
+    EXPECT_EQ(children(scene, top), (std::vector<uint32_t>{leaf, copy}));
+    EXPECT_EQ(children(scene, copy).size(), 1u);
+    uint32_t deeper = node_clone(scene, top, leaf);
+    EXPECT_EQ(live_count(scene->nodes), before + 2 + 4);
+    EXPECT_EQ(scene_node(scene, deeper)->parent, leaf);
+}
+
 TEST_F(SceneGraph, ShadowFlagReachesEveryDescendant) {
     uint32_t top = node_create(scene, scene->root);
     uint32_t mid = node_create(scene, top);
