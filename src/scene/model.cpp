@@ -630,6 +630,16 @@ void copy_name(char* out, size_t capacity, const char* name) {
     std::memset(out + n, 0, capacity - n);
 }
 
+void free_model(Model* model) {
+    if (!model) return;
+    for (gfx::Image image : model->images) gfx::destroy_image(image);
+    for (gfx::Buffer buffer : {model->index_buffer, model->position_buffer, model->normal_buffer, model->texcoord_buffer})
+        gfx::destroy_buffer(buffer);
+    for (int32_t i = 0; i < model->entry_count; ++i) std::free(model->entries[i].primitives);
+    std::free(model->entries);
+    std::free(model);
+}
+
 int32_t find_mesh_shape(const Model* model, const char* name) {
     if (!model || !name) return -1;
     for (int32_t i = 0; i < model->entry_count; ++i) {

@@ -97,6 +97,11 @@ extern gfx::Image fallback_grey_image;   // 128 in every byte
 Model* load_model(const void* data, size_t size, int32_t shape_mode, const char* name = "model",
                   ModelLoadStats* stats = nullptr);
 
+// Releases a model's GPU images and buffers and its records (the show keeps
+// its models to the end; tools and tests release theirs). Not while one of its
+// images is still being fetched. Collision shapes stay in the shape list.
+void free_model(Model* model);
+
 // The shape of the first primitive of the first entry called exactly `name`
 // that has primitives; -1 when there is none. Entries compare over their
 // stored, at most 31-character names.

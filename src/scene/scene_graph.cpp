@@ -72,6 +72,15 @@ uint32_t make_primitive_node(Scene* scene, uint32_t parent, const MeshEntry& ent
 
 }  // namespace
 
+Scene* scene_graph = nullptr;
+
+void init_scene_graph() {
+    if (scene_graph)
+        scene_reset(scene_graph);
+    else
+        scene_graph = scene_create();
+}
+
 Node* scene_node(Scene* scene, uint32_t handle) { return scene ? live(scene->nodes, handle) : nullptr; }
 const Node* scene_node(const Scene* scene, uint32_t handle) {
     return scene_node(const_cast<Scene*>(scene), handle);

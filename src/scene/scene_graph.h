@@ -139,3 +139,9 @@ uint32_t instantiate_model(Scene* scene, const Model* model, sim_s* sim, EntryFi
 // first node, 0 when no entry has that name.
 uint32_t instantiate_mesh(Scene* scene, const Model* model, const char* name);
 void scene_reset(Scene* scene);
+
+// The show's one scene graph, made by the scene part at its start.
+extern Scene* scene_graph;
+// Creates scene_graph once; a later call (a second start-up in the same
+// process) empties it down to the root instead.
+void init_scene_graph();

@@ -120,3 +120,15 @@ void render_shadow_pass(Scene* scene, const Camera& shadow_camera) {
         gfx::draw(0, draw->index_count, 1);
     }
 }
+
+void draw_scene_view(Scene* scene, bool shadow_pass) {
+    const Node* camera_node = scene_node(scene, node_find(scene, "camera"));
+    const Node* shadow_node = scene_node(scene, node_find(scene, "shadow camera"));
+    const Camera* camera = camera_node ? scene_camera(scene, camera_node->camera) : nullptr;
+    const Camera* shadow = shadow_node ? scene_camera(scene, shadow_node->camera) : nullptr;
+    if (!shadow) return;
+    if (shadow_pass)
+        render_shadow_pass(scene, *shadow);
+    else if (camera)
+        render_lit_pass(scene, *camera, *shadow);
+}

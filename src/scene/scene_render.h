@@ -58,3 +58,8 @@ void prepare_shadow_list(DrawList& list, const Scene* scene);
 
 void render_lit_pass(Scene* scene, const Camera& camera, const Camera& shadow_camera);
 void render_shadow_pass(Scene* scene, const Camera& shadow_camera);
+
+// The scene part's drawing, seen from the camera records of the nodes named
+// "camera" and "shadow camera": the shadow variant into the shadow map, the
+// main variant lit. Nothing while a camera it needs is missing.
+void draw_scene_view(Scene* scene, bool shadow_pass);

@@ -6,7 +6,17 @@
 #include <string>
 #include <vector>
 
+#include <memory>
+
 #include <nlohmann/json.hpp>
+
+#include "scene/model.h"
+
+// A loaded model that releases itself.
+struct ModelFree {
+    void operator()(Model* model) const { free_model(model); }
+};
+using ModelPtr = std::unique_ptr<Model, ModelFree>;
 
 struct Vertex {
     float position[3];

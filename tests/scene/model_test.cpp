@@ -32,10 +32,10 @@ protected:
 };
 
 // Loads and returns what the loader printed.
-Model* load_printing(const std::vector<uint8_t>& glb, int32_t mode, std::string& printed,
+ModelPtr load_printing(const std::vector<uint8_t>& glb, int32_t mode, std::string& printed,
                      const char* name = "test.glb") {
     testing::internal::CaptureStdout();
-    Model* model = load_model(glb.data(), glb.size(), mode, name);
+    ModelPtr model(load_model(glb.data(), glb.size(), mode, name));
     printed = testing::internal::GetCapturedStdout();
     return model;
 }
@@ -113,7 +113,7 @@ TEST_F(ModelLoad, TexturesResolveThroughTheirSourceImage) {
     Quad q = unit_quad();
     b.add_node("helix", b.add_mesh("helix", q.vertices, q.indices, material));
     std::string printed;
-    Model* m = load_printing(b.build(), 0, printed);
+    ModelPtr m = load_printing(b.build(), 0, printed);
     EXPECT_EQ(printed, "");
     ASSERT_EQ(m->entry_count, 1);
     const gfx::Bindings& bind = m->entries[0].primitives[0].bindings;
@@ -139,7 +139,7 @@ TEST_F(ModelLoad, PrimitiveOffsetsCountEverythingBeforeThem) {
     b.add_node("third", b.add_mesh("third", q.vertices, {0, 1, 2}, -1));                  // 4, 3
     b.add_node("Camera");
     std::string printed;
-    Model* m = load_printing(b.build(), 0, printed);
+    ModelPtr m = load_printing(b.build(), 0, printed);
     ASSERT_EQ(m->entry_count, 3);
     struct Expected {
         int vertices_before, indices_before, index_count;
@@ -187,7 +187,7 @@ TEST_F(ModelLoad, MaterialsTakeTheDefaultsOfTheirBlock) {
         Quad q = unit_quad();
         b.add_node("piece", b.add_mesh("piece", q.vertices, q.indices, material));
         std::string printed;
-        Model* m = load_printing(b.build(), 0, printed);
+        ModelPtr m = load_printing(b.build(), 0, printed);
         ASSERT_EQ(m->entry_count, 1) << c.what;
         const Primitive& p = m->entries[0].primitives[0];
         EXPECT_EQ(std::memcmp(&p.params, &c.params, sizeof p.params), 0) << c.what;
@@ -216,7 +216,7 @@ TEST_F(ModelLoad, EntriesCarryNamesTransformsAndShapes) {
     b.doc["nodes"][1]["translation"] = {1, 2, 3};
     b.doc["nodes"][1]["rotation"] = {0, 0.6, 0, 0.8};
     std::string printed;
-    Model* m = load_printing(b.build(), 1, printed);
+    ModelPtr m = load_printing(b.build(), 1, printed);
     ASSERT_EQ(m->entry_count, 5);
 
     EXPECT_STREQ(m->entries[4].name, long_name.substr(0, 31).c_str());
@@ -237,14 +237,14 @@ TEST_F(ModelLoad, EntriesCarryNamesTransformsAndShapes) {
         {"chip003", 2}, {"chip", -1}, {"guacamole", -1}, {long_name, -1}, {long_name.substr(0, 31), 4}, {"", -1},
     };
     for (const Lookup& l : lookups)
-        EXPECT_EQ(find_mesh_shape(m, l.name.c_str()), l.entry < 0 ? -1 : m->entries[l.entry].primitives[0].shape)
+        EXPECT_EQ(find_mesh_shape(m.get(), l.name.c_str()), l.entry < 0 ? -1 : m->entries[l.entry].primitives[0].shape)
             << l.name;
     // Convex hulls in mode 1 print their plane count; mode 2 builds triangle meshes.
     EXPECT_NE(printed.find("convex planes"), std::string::npos);
-    Model* mesh_model = load_printing(b.build(), 2, printed);
+    ModelPtr mesh_model = load_printing(b.build(), 2, printed);
     EXPECT_EQ(printed.find("convex planes"), std::string::npos);
-    EXPECT_GE(find_mesh_shape(mesh_model, "chip001"), 0);
-    EXPECT_TRUE(shape_list[find_mesh_shape(mesh_model, "chip001")]->is_mesh);
+    EXPECT_GE(find_mesh_shape(mesh_model.get(), "chip001"), 0);
+    EXPECT_TRUE(shape_list[find_mesh_shape(mesh_model.get(), "chip001")]->is_mesh);
 }
 
 TEST_F(ModelLoad, UndecodableImageLeavesItsSlotEmptyAndLoadingGoesOn) {
@@ -255,7 +255,7 @@ TEST_F(ModelLoad, UndecodableImageLeavesItsSlotEmptyAndLoadingGoesOn) {
     Quad q = unit_quad();
     b.add_node("piece", b.add_mesh("piece", q.vertices, q.indices, -1));
     std::string printed;
-    Model* m = load_printing(b.build(), 0, printed);
+    ModelPtr m = load_printing(b.build(), 0, printed);
     EXPECT_EQ(printed, "Error decoding image!\n");
     EXPECT_EQ(gfx::query_image_state(m->images[0]), gfx::ResourceState::Alloc);
     EXPECT_EQ(gfx::query_image_state(m->images[1]), gfx::ResourceState::Valid);
@@ -278,7 +278,7 @@ TEST_F(ModelLoad, ExternalImagesArriveThroughTheFetcher) {
     Quad q = unit_quad();
     b.add_node("piece", b.add_mesh("piece", q.vertices, q.indices, -1));
     std::string printed;
-    Model* m = load_printing(b.build(), 0, printed);
+    ModelPtr m = load_printing(b.build(), 0, printed);
     EXPECT_EQ(printed, "");
     EXPECT_EQ(gfx::query_image_state(m->images[0]), gfx::ResourceState::Alloc);
 
@@ -400,7 +400,7 @@ TEST_F(ModelLoad, BrokenFilesGiveOneLineAndAnEmptyModel) {
     };
     for (const Case& c : cases) {
         std::string printed;
-        Model* m = load_printing(c.bytes, 2, printed, "broken.glb");
+        ModelPtr m = load_printing(c.bytes, 2, printed, "broken.glb");
         ASSERT_NE(m, nullptr) << c.what;
         EXPECT_EQ(m->entry_count, 0) << c.what;
         EXPECT_EQ(m->entries, nullptr) << c.what;
@@ -410,20 +410,20 @@ TEST_F(ModelLoad, BrokenFilesGiveOneLineAndAnEmptyModel) {
         EXPECT_EQ(line.rfind("Model broken.glb: ", 0), 0u) << c.what << ": " << line;
         EXPECT_NE(line.find(c.says), std::string::npos) << c.what << ": " << line;
         EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << c.what << ": " << line;
-        EXPECT_EQ(find_mesh_shape(m, "piece"), -1) << c.what;
+        EXPECT_EQ(find_mesh_shape(m.get(), "piece"), -1) << c.what;
     }
     // Every prefix of a good file is refused without reading past it.
     for (size_t n = 0; n < good.size(); n += 7) {
         std::vector<uint8_t> prefix(good.begin(), good.begin() + n);
         std::string printed;
-        Model* m = load_printing(prefix, 2, printed, "prefix.glb");
+        ModelPtr m = load_printing(prefix, 2, printed, "prefix.glb");
         EXPECT_EQ(m->entry_count, 0) << n;
     }
 }
 
 TEST_F(ModelLoad, ShapeModeZeroBuildsNoShapes) {
     std::string printed;
-    Model* m = load_printing(good_file(), 0, printed);
+    ModelPtr m = load_printing(good_file(), 0, printed);
     ASSERT_EQ(m->entry_count, 1);
     EXPECT_EQ(m->entries[0].primitives[0].shape, -1);
 }

@@ -39,14 +39,14 @@ struct QuadSpec {
     json material;
 };
 
-Model* load_quads(const std::vector<QuadSpec>& quads, GlbBuilder b = {}) {
+ModelPtr load_quads(const std::vector<QuadSpec>& quads, GlbBuilder b = {}) {
     for (const QuadSpec& q : quads) {
         Quad geometry = make_quad(&q.center.x, &q.u_axis.x, &q.v_axis.x, &q.normal.x);
         int material = q.material.is_null() ? -1 : b.add_material(q.material);
         b.add_node(q.name, b.add_mesh(q.name, geometry.vertices, geometry.indices, material));
     }
     std::vector<uint8_t> glb = b.build();
-    return load_model(glb.data(), glb.size(), 0, "quads");
+    return ModelPtr(load_model(glb.data(), glb.size(), 0, "quads"));
 }
 
 // ---- the shading formulas, in double precision ----
@@ -237,10 +237,10 @@ TEST_F(SceneRender, UnflaggedParentIsLitOnlyWhileItsFlaggedChildrenCastShadows) 
 }
 
 TEST_F(SceneRender, CopiesOfOneItemDrawOneAfterAnother) {
-    Model* model = load_quads({{"chip001", {0, 0, 0}, {1, 0, 0}, {0, -1, 0}, {0, 0, 1}, {{"pbrMetallicRoughness", json::object()}}},
+    ModelPtr model = load_quads({{"chip001", {0, 0, 0}, {1, 0, 0}, {0, -1, 0}, {0, 0, 1}, {{"pbrMetallicRoughness", json::object()}}},
                                {"onion", {0, 0, 0}, {1, 0, 0}, {0, -1, 0}, {0, 0, 1}, {{"pbrMetallicRoughness", json::object()}}}});
-    uint32_t chip = instantiate_mesh(scene, model, "chip001");
-    uint32_t onion = instantiate_mesh(scene, model, "onion");
+    uint32_t chip = instantiate_mesh(scene, model.get(), "chip001");
+    uint32_t onion = instantiate_mesh(scene, model.get(), "onion");
     uint32_t copies[2];
     for (int i = 0; i < 2; ++i) {
         node_clone(scene, onion, scene->root);
@@ -312,8 +312,8 @@ TEST_F(SceneRender, BlackMetallicRoughnessFallbackShowsOnlyTheEmissiveTermThroug
     int base = b.add_texture(b.add_image(solid_png(4, 4, 200, 40, 90)));
     json material = {{"pbrMetallicRoughness", {{"baseColorTexture", {{"index", base}}}}},
                      {"emissiveFactor", {0.05, 0.5, 4.0}}};
-    Model* model = load_quads({facing_quad(material)}, b);
-    instantiate_model(scene, model, nullptr, nullptr, nullptr);
+    ModelPtr model = load_quads({facing_quad(material)}, b);
+    instantiate_model(scene, model.get(), nullptr, nullptr, nullptr);
     for (int i = 0; i < 4; ++i) add_light(scene, {0, 1, 1}, {1, 1, 1}, 3);
     uint32_t cam = add_camera(scene, {0, 0, 5}, {0, 0, 0}, 60, 0.5f, 50);
     std::vector<Rgba8> image = draw_scene(scene, cam, cam);
@@ -330,8 +330,8 @@ TEST_F(SceneRender, BlackMetallicRoughnessFallbackShowsOnlyTheEmissiveTermThroug
 TEST_F(SceneRender, GreyFallbackNormalTiltsTheShadingNormal) {
     GlbBuilder b;
     json material = textured(b, {255, 255, 0});  // occlusion 1, roughness 1, not metallic; no normal map
-    Model* model = load_quads({facing_quad(material)}, b);
-    instantiate_model(scene, model, nullptr, nullptr, nullptr);
+    ModelPtr model = load_quads({facing_quad(material)}, b);
+    instantiate_model(scene, model.get(), nullptr, nullptr, nullptr);
     add_light(scene, {0, 0, 1}, {1, 1, 1}, 0);  // light 0 dark: no shadow term involved
     add_light(scene, {0, 0, 1}, {1, 1, 1}, 4);
     uint32_t cam = add_camera(scene, {0, 0, 5}, {0, 0, 0}, 60, 0.5f, 50);
@@ -357,10 +357,10 @@ TEST_F(SceneRender, OnlyLightZeroIsShadowed) {
     GlbBuilder b;
     int flat = b.add_texture(b.add_image(solid_png(4, 4, 128, 128, 255)));
     json floor_material = textured(b, {255, 255, 0}, {{"normalTexture", {{"index", flat}}}});
-    Model* model = load_quads({{"floor", {0, 0, 0}, {5, 0, 0}, {0, 0, 5}, {0, 1, 0}, floor_material},
+    ModelPtr model = load_quads({{"floor", {0, 0, 0}, {5, 0, 0}, {0, 0, 5}, {0, 1, 0}, floor_material},
                                {"card", {-1.5f, 2, -0.5f}, {0.6f, 0, 0}, {0, 0, 0.6f}, {0, 1, 0}, floor_material}},
                               b);
-    instantiate_model(scene, model, nullptr, nullptr, nullptr);
+    instantiate_model(scene, model.get(), nullptr, nullptr, nullptr);
     uint32_t light0 = add_light(scene, {0, 1, 0}, {1, 0.9f, 0.8f}, 2);
     uint32_t light1 = add_light(scene, {0, 1, 0}, {0.6f, 0.7f, 1}, 2);
     uint32_t cam = add_camera(scene, {0, 6, 6}, {0, 0, 0}, 70, 0.5f, 50);
