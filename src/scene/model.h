@@ -17,6 +17,9 @@
 //   images, a reference to something that does not exist), prints one line
 //   "Model <name>: <what is wrong>\n" and yields a model without entries,
 //   images or buffers: nothing is read out of bounds and the show goes on.
+// - Images held in the file are decoded, with their mip chains, on worker
+//   threads (one per hardware thread, at most four) while the calling thread
+//   uploads them in image order; nothing else leaves the calling thread.
 // - An undecodable image prints "Error decoding image!\n" and leaves its slot
 //   allocated without content: the graphics layer then skips the lit draws
 //   that bind it. An image given by file name is read through the platform
@@ -72,18 +75,26 @@ struct Model {
 };
 
 // Where one load_model call spent its time (seconds) and what it made; the
-// load benchmark prints these.
+// load benchmark prints these. Decoding and mip chains run on worker threads:
+// their figures add up the workers' times, images_wall is how long the whole
+// image stage (decode, mips, upload) took.
 struct ModelLoadStats {
     double parse;         // GLB checks, tinygltf, property checks
-    double image_decode;  // stb_image
-    double mip_chains;    // stb_image_resize
+    double image_decode;  // stb_image, summed over the workers
+    double mip_chains;    // summed over the workers
     double upload;        // images, buffers and the first call's pipeline
     double shapes;        // collision shapes
+    double images_wall;
     double total;
     int32_t images;
     int32_t vertices;
     int32_t indices;
 };
+
+// How many threads decode a model's images: 0 (the default) one per hardware
+// thread, at most four; 1 decodes on the calling thread. The load benchmark
+// compares them.
+extern int32_t model_decode_threads;
 
 // Made by the first load_model: the pipeline every scene material uses, and
 // the fallback textures (8 × 8 RGBA8, nearest filtering, repeat).
@@ -108,13 +119,16 @@ void free_model(Model* model);
 int32_t find_mesh_shape(const Model* model, const char* name);
 
 // Decodes one encoded image (PNG, JPEG, ...) into image slot `index` with its
-// mip chain. Prints "Error decoding image!\n" when it cannot be decoded.
+// mip chain, on the calling thread. Prints "Error decoding image!\n" when it
+// cannot be decoded.
 void decode_model_image(Model* model, int32_t index, const void* bytes, size_t size);
 
 // Appends the mip chain of desc's level 0 (RGBA8, desc.width × desc.height)
 // to desc.data.mip[1..], each level halved from the one above it (integer
 // halves, down to the level whose shorter side is 1), and sets num_mipmaps.
-// The levels are heap blocks that free_mipmaps releases.
+// An exact halving averages 2 × 2 blocks; other sizes are resampled with
+// stb_image_resize. The levels are heap blocks that free_mipmaps releases.
+// Safe on any thread.
 void generate_mipmaps(gfx::ImageDesc& desc);
 void free_mipmaps(gfx::ImageDesc& desc);
 
