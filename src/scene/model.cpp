@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <mutex>
 #include <string>
@@ -64,6 +65,10 @@ uint32_t read_u32(const uint8_t* p) {
 // The container's own lengths, checked before the parser sees the bytes: every
 // chunk, header included, must lie inside both the declared length and the data.
 bool check_glb_container(const uint8_t* data, size_t size, std::string& error) {
+    if (size > std::numeric_limits<uint32_t>::max()) {
+        error = "larger than a binary glTF file can be";
+        return false;
+    }
     if (size < 20 || std::memcmp(data, "glTF", 4) != 0) {
         error = "not a binary glTF file (no \"glTF\" header)";
         return false;
@@ -715,8 +720,15 @@ Model* load_model(const void* data, size_t size, int32_t shape_mode, const char*
             parser.SetImageLoader(keep_encoded_image, nullptr);
             parser.SetFsCallbacks({no_file_exists, keep_path, no_file_read, no_file_write, nullptr});
             std::string parse_error, warning;
-            usable = parser.LoadBinaryFromMemory(&gltf, &parse_error, &warning, bytes, static_cast<unsigned>(size));
-            if (!usable) error = first_line(parse_error);
+            // The parser reports its errors as text; anything it throws
+            // (out of memory on absurd sizes) ends here too.
+            try {
+                usable = parser.LoadBinaryFromMemory(&gltf, &parse_error, &warning, bytes, static_cast<unsigned>(size));
+                if (!usable) error = first_line(parse_error);
+            } catch (const std::exception& e) {
+                usable = false;
+                error = std::string("the glTF parser gave up: ") + e.what();
+            }
         }
         usable = usable && check_model(gltf, meshes, error);
         if (usable) has_pbr_block = materials_with_pbr_block(bytes);

@@ -87,6 +87,7 @@ const Node* scene_node(const Scene* scene, uint32_t handle) {
 }
 Camera* scene_camera(Scene* scene, uint32_t handle) { return scene ? live(scene->cameras, handle) : nullptr; }
 Light* scene_light(Scene* scene, uint32_t handle) { return scene ? live(scene->lights, handle) : nullptr; }
+const Light* scene_light(const Scene* scene, uint32_t handle) { return scene_light(const_cast<Scene*>(scene), handle); }
 Material* scene_material(Scene* scene, uint32_t handle) { return scene ? live(scene->materials, handle) : nullptr; }
 const Material* scene_material(const Scene* scene, uint32_t handle) {
     return scene_material(const_cast<Scene*>(scene), handle);

@@ -101,6 +101,7 @@ Node* scene_node(Scene* scene, uint32_t handle);
 const Node* scene_node(const Scene* scene, uint32_t handle);
 Camera* scene_camera(Scene* scene, uint32_t handle);
 Light* scene_light(Scene* scene, uint32_t handle);
+const Light* scene_light(const Scene* scene, uint32_t handle);
 Material* scene_material(Scene* scene, uint32_t handle);
 const Material* scene_material(const Scene* scene, uint32_t handle);
 DrawRecord* scene_draw_record(Scene* scene, uint32_t handle);

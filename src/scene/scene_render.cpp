@@ -49,7 +49,7 @@ void collect(DrawList& list, uint32_t handle, const mat4& parent_world, bool sha
     if (!node) return;
     mat4 world = parent_world * node->transform;
     if (!shadow && node->light != 0 && list.light_count < max_scene_lights) {
-        const Light* light = scene_light(const_cast<Scene*>(list.scene), node->light);
+        const Light* light = scene_light(list.scene, node->light);
         if (light) {
             int i = list.light_count++;
             list.lights.light_pos[i] = {world.at(3, 0), world.at(3, 1), world.at(3, 2), light->position_w};
