@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -59,16 +60,23 @@ Bounds drawn_bounds(Scene* scene) {
 
 class ModelRenders : public testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        if (!open_scene_window(W, H)) return;
-        testing::internal::CaptureStdout();  // hull plane counts
-        init_sim_world();
-        load_shipped_models();
-        testing::internal::GetCapturedStdout();
-    }
     void SetUp() override {
         if (!open_scene_window(W, H)) GTEST_SKIP() << "no GL 4.5 context (run under Xvfb)";
+        if (!sim_world) init_sim_world();
         scene = scene_create();
+    }
+
+    // Loads one shipped model on first use, as the load step would (each test
+    // runs on its own, so it loads only what it draws).
+    static const Model* shipped(int slot) {
+        if (!shipped_models[slot]) {
+            testing::internal::CaptureStdout();  // hull plane counts
+            const EmbeddedFile& file = model_files[slot];
+            shipped_models[slot] = load_model(file.bytes, static_cast<size_t>(file.size), shipped_shape_mode(slot),
+                                              file.name, &shipped_model_stats[slot]);
+            testing::internal::GetCapturedStdout();
+        }
+        return shipped_models[slot];
     }
     void TearDown() override {
         sim_world->clear_bodies();
@@ -131,25 +139,28 @@ protected:
     Scene* scene = nullptr;
 };
 
-TEST_F(ModelRenders, Environments) {
-    struct Case {
-        int slot;
-        const char* name;
-    };
-    const Case cases[] = {{MODEL_MILL, "mill"},   {MODEL_FACE, "face"},       {MODEL_PLATE, "plate"},
-                          {MODEL_PYRAMID, "pyramid"}, {MODEL_DONKEY, "donkey"}};
-    const vec3 sides[2] = {{0.6f, 0.45f, 1.0f}, {-0.9f, 0.35f, -0.8f}};
-    for (const Case& c : cases) {
-        ASSERT_NE(shipped_models[c.slot], nullptr) << c.name;
-        ASSERT_GT(shipped_models[c.slot]->entry_count, 0) << c.name;
-        for (int side = 0; side < 2; ++side) {  // the second from behind
-            scene_reset(scene);
-            sim_world->clear_bodies();
-            instantiate_model(scene, shipped_models[c.slot], sim_world, nullptr, nullptr);
-            render(std::string("scene_model_") + c.name + "_" + std::to_string(side + 1) + ".png", sides[side], 1.4f);
-        }
+class EnvironmentRenders : public ModelRenders, public testing::WithParamInterface<int> {};
+
+TEST_P(EnvironmentRenders, FromTwoSides) {
+    const Model* model = shipped(GetParam());
+    const char* name = model_files[GetParam()].name;
+    ASSERT_GT(model->entry_count, 0) << name;
+    const vec3 sides[2] = {{0.6f, 0.45f, 1.0f}, {-0.9f, 0.35f, -0.8f}};  // the second from behind
+    for (int side = 0; side < 2; ++side) {
+        scene_reset(scene);
+        sim_world->clear_bodies();
+        instantiate_model(scene, model, sim_world, nullptr, nullptr);
+        std::string file = std::string(name, std::strlen(name) - 4);  // without ".glb"
+        render("scene_model_" + file + "_" + std::to_string(side + 1) + ".png", sides[side], 1.4f);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Shipped, EnvironmentRenders,
+                         testing::Values(MODEL_DONKEY, MODEL_MILL, MODEL_FACE, MODEL_PLATE, MODEL_PYRAMID),
+                         [](const testing::TestParamInfo<int>& info) {
+                             std::string name = model_files[info.param].name;
+                             return name.substr(0, name.size() - 4);
+                         });
 
 // Drops `count` copies of each ingredient in a column above its spot and lets
 // the physics world settle them into heaps on the plate.
@@ -175,7 +186,7 @@ void drop_heaps(Scene* scene, const Model* food, vec3 center, float spacing, int
 }
 
 TEST_F(ModelRenders, IngredientHeaps) {
-    const Model* food = shipped_models[MODEL_INGREDIENTS];
+    const Model* food = shipped(MODEL_INGREDIENTS);
     ASSERT_NE(food, nullptr);
     ASSERT_EQ(food->entry_count, 12);
     for (int e = 0; e < food->entry_count; ++e) ASSERT_GE(food->entries[e].primitives[0].shape, 0) << e;
@@ -202,7 +213,7 @@ TEST_F(ModelRenders, IngredientHeaps) {
 }
 
 TEST_F(ModelRenders, Greetings) {
-    const Model* greetings = shipped_models[MODEL_GREETINGS];
+    const Model* greetings = shipped(MODEL_GREETINGS);
     ASSERT_NE(greetings, nullptr);
     ASSERT_EQ(greetings->entry_count, 12);
     for (int e = 0; e < greetings->entry_count; ++e) {
