@@ -149,7 +149,7 @@ void load_step() {
     if (!vertex_scratch) vertex_scratch = static_cast<uint8_t*>(std::calloc(vertex_scratch_size, 1));
     // 3. The seven models, in their table's order (each also builds its collision shapes).
     load_shipped_models();
-    // 4. Models loaded.
+    // 4. Models loaded: every load gave its model (a broken file an empty one).
     frame_driver.models_loaded = true;
     // 5. Spectrum set-up.
     spectrum_setup();
