@@ -59,7 +59,11 @@ bool scene_part(int32_t message, void* argument) {
             if (scene_models_ready())
                 draw_scene_view(scene_graph, static_cast<const FrameInfo*>(argument)->shadow_pass);
             return true;
-        case PART_CLEAR_COLOR: write_part_clear_color(static_cast<float*>(argument)); return true;
+        case PART_CLEAR_COLOR:
+            // The scene part clears golden with alpha 0, whatever was passed.
+            write_part_clear_color(static_cast<float*>(argument));
+            static_cast<float*>(argument)[3] = 0.0f;
+            return true;
         case PART_RESET: return true;
         default: return false;
     }
