@@ -16,7 +16,8 @@
 #include "platform/clock.h"
 #include "render/render_targets.h"
 
-#define STB_IMAGE_WRITE_STATIC
+// The one definition of the PNG writer for everything that links the offline
+// show (tests that build PNG bytes of their own use it too).
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #include <stb/stb_image_write.h>
 

@@ -1,0 +1,82 @@
+// velmo_models <output folder> <font.ttf>: writes the seven model files of the
+// show (names as in scene/model_files.h). The models are built side by side,
+// one thread each; every file is the same bytes on every run.
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "models.h"
+
+namespace {
+
+struct Job {
+    const char* file_name;
+    std::function<bool(ModelFile*, std::string*)> make;
+    bool ok;
+    std::string error;
+};
+
+// A model made from code alone.
+std::function<bool(ModelFile*, std::string*)> from(ModelFile (*make)()) {
+    return [make](ModelFile* model, std::string*) {
+        *model = make();
+        return true;
+    };
+}
+
+bool write_file(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) {
+        *error = path + ": cannot be written";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: velmo_models <output folder> <font.ttf>\n");
+        return 2;
+    }
+    const std::string folder = argv[1], font = argv[2];
+    // In the load order of the show; the greetings also need the font.
+    std::vector<Job> jobs = {
+        {"ingredients.glb", from(make_ingredients), false, {}},
+        {"donkey.glb", from(make_donkey), false, {}},
+        {"mill.glb", from(make_mill), false, {}},
+        {"face.glb", from(make_face), false, {}},
+        {"plate.glb", from(make_plate), false, {}},
+        {"pyramid.glb", from(make_pyramid), false, {}},
+        {"greetings.glb", [&font](ModelFile* model, std::string* error) { return make_greetings(font, model, error); },
+         false, {}},
+    };
+    std::vector<std::thread> threads;
+    for (Job& job : jobs) {
+        threads.emplace_back([&job, &folder]() {
+            ModelFile model;
+            if (!job.make(&model, &job.error)) return;
+            std::vector<uint8_t> bytes = write_glb(model, &job.error);
+            if (bytes.empty()) {
+                job.error = std::string(job.file_name) + ": " + job.error;
+                return;
+            }
+            job.ok = write_file(folder + "/" + job.file_name, bytes, &job.error);
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    int status = 0;
+    for (const Job& job : jobs) {
+        if (!job.ok) {
+            std::fprintf(stderr, "velmo_models: %s\n", job.error.c_str());
+            status = 1;
+        }
+    }
+    return status;
+}
