@@ -94,14 +94,15 @@ nlohmann::json series_json(const Series& series, bool gpu) {
     return out;
 }
 
-void print_series(const char* title, const Series& series, bool gpu) {
-    std::printf("%s  (%zu frames)\n", title, series.cpu[0].size());
-    std::printf("  %-12s %8s %8s %8s %8s\n", "ms", "mean", "median", "p99", "max");
+void print_series(FILE* report, const char* title, const Series& series, bool gpu) {
+    std::fprintf(report, "%s  (%zu frames)\n", title, series.cpu[0].size());
+    std::fprintf(report, "  %-12s %8s %8s %8s %8s\n", "ms", "mean", "median", "p99", "max");
     for (int pass = 0; pass < (gpu ? 2 : 1); ++pass) {
         for (int i = 0; i < kStageCount; ++i) {
             Summary s = summarise(pass ? series.gpu[i] : series.cpu[i]);
             std::string name = std::string(pass ? "gpu " : "cpu ") + kStageNames[i];
-            std::printf("  %-12s %8.3f %8.3f %8.3f %8.3f\n", name.c_str(), s.mean, s.median, s.p99, s.max);
+            std::fprintf(report, "  %-12s %8.3f %8.3f %8.3f %8.3f\n", name.c_str(), s.mean, s.median, s.p99,
+                         s.max);
         }
     }
 }
@@ -130,15 +131,13 @@ int main(int argc, char** argv) {
         command_line_exit_status(parse_bench_options(argc, argv, &o, &message), message, "velmo-bench");
     if (status >= 0) return status;
     install_stop_handlers();
-    // With --json standard output carries the JSON alone: the show's own lines
+    // Standard output carries the figures alone: the show's own lines
     // ("decoding full mp3...") go to standard error meanwhile.
     FILE* report = stdout;
-    if (o.json) {
-        std::fflush(stdout);
-        const int saved = dup(STDOUT_FILENO);
-        if (saved >= 0 && dup2(STDERR_FILENO, STDOUT_FILENO) >= 0) report = fdopen(saved, "w");
-        if (!report) report = stdout;
-    }
+    std::fflush(stdout);
+    const int saved = dup(STDOUT_FILENO);
+    if (saved >= 0 && dup2(STDERR_FILENO, STDOUT_FILENO) >= 0) report = fdopen(saved, "w");
+    if (!report) report = stdout;
 
     frame_mark_hook = on_mark;
     ShowRun run;
@@ -228,18 +227,18 @@ int main(int argc, char** argv) {
         std::fprintf(report, "%s\n", out.dump(2).c_str());
         return std::fflush(report) == 0 ? 0 : 1;
     }
-    std::printf("velmo-bench: %dx%d, 60 fps, antialias %s, rows %.2f to %.2f (%s), on %s\n", o.width, o.height,
-                o.antialias ? "on" : "off", first_row, end_row, o.seek == SeekMode::Run ? "run from row 0" : "jumped",
-                device.c_str());
-    std::printf("load step %.1f ms:", load_ms[kLoadStageCount]);
-    for (int i = 0; i < kLoadStageCount; ++i) std::printf(" %s %.1f", kLoadStageNames[i], load_ms[i]);
-    std::printf("\npeak resident memory %.1f MiB\n", peak_rss_mib);
-    if (!marks.gpu_timer) std::printf("no GPU timer queries on this driver\n");
-    std::printf("\n");
-    print_series("whole run", whole, marks.gpu_timer);
+    std::fprintf(report, "velmo-bench: %dx%d, 60 fps, antialias %s, rows %.2f to %.2f (%s), on %s\n", o.width,
+                 o.height, o.antialias ? "on" : "off", first_row, end_row,
+                 o.seek == SeekMode::Run ? "run from row 0" : "jumped", device.c_str());
+    std::fprintf(report, "load step %.1f ms:", load_ms[kLoadStageCount]);
+    for (int i = 0; i < kLoadStageCount; ++i) std::fprintf(report, " %s %.1f", kLoadStageNames[i], load_ms[i]);
+    std::fprintf(report, "\npeak resident memory %.1f MiB\n", peak_rss_mib);
+    if (!marks.gpu_timer) std::fprintf(report, "no GPU timer queries on this driver\n");
+    std::fprintf(report, "\n");
+    print_series(report, "whole run", whole, marks.gpu_timer);
     for (const Section& s : sections) {
-        std::printf("\n");
-        print_series(section_title(s).c_str(), s.series, marks.gpu_timer);
+        std::fprintf(report, "\n");
+        print_series(report, section_title(s).c_str(), s.series, marks.gpu_timer);
     }
-    return 0;
+    return std::fflush(report) == 0 ? 0 : 1;
 }
