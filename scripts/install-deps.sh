@@ -17,8 +17,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils xdotool libgl1-mesa-dri libglx-mesa0 mesa-utils
   x11-apps x11-xserver-utils imagemagick sox strace
-  # loudness and spectrum reports of the rendered music
-  ffmpeg
+  # loudness and spectrum reports of the rendered music, and their plots
+  ffmpeg gnuplot-nox
 )
 
 if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi

@@ -289,6 +289,19 @@ struct Parser {
             score.automations.push_back(std::move(a));
             return true;
         }
+        if (cmd == "section" || cmd == "moment") {
+            if (!need(3, "a row and a name")) return false;
+            Mark m;
+            m.line = line_no;
+            if (!integer(w[1], std::string(cmd) + " row", &m.row)) return false;
+            std::vector<Mark>& marks = cmd == "section" ? score.sections : score.moments;
+            if (m.row < 0) return fail(std::string(cmd) + " row " + std::to_string(m.row) + " is negative");
+            if (!marks.empty() && m.row <= marks.back().row)
+                return fail(std::string(cmd) + " row " + std::to_string(m.row) + " must come after row " + std::to_string(marks.back().row));
+            for (size_t i = 2; i < w.size(); ++i) m.name += (i > 2 ? " " : "") + std::string(w[i]);
+            marks.push_back(std::move(m));
+            return true;
+        }
         return fail("unknown statement '" + std::string(cmd) + "'");
     }
 

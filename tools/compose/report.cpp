@@ -1,0 +1,116 @@
+// velmo_music_report <score.txt> <audio.f32> [plot prefix]: the listening figures
+// of a piece by the score's sections and moments. The audio is raw 32-bit float
+// stereo at 44,100 Hz, interleaved (what "ffmpeg -f f32le -ac 2 -ar 44100" writes).
+// With a plot prefix it also writes <prefix>-loudness.dat (seconds, short-term and
+// momentary LUFS every 0.1 s) and <prefix>-sections.dat (first and last second,
+// median short-term LUFS, name) for a plotting program.
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "common/read_text_file.h"
+
+#include "measure.h"
+#include "score.h"
+
+namespace {
+
+bool read_floats(const char* path, std::vector<float>* out) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    in.seekg(0);
+    out->resize(size_t(size) / sizeof(float));
+    in.read(reinterpret_cast<char*>(out->data()), std::streamsize(out->size() * sizeof(float)));
+    return bool(in);
+}
+
+double median_of(std::vector<double> v) {
+    if (v.empty()) return -200.0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: velmo_music_report <score.txt> <audio.f32> [plot prefix]\n");
+        return 2;
+    }
+    std::string text, error;
+    if (!read_text_file(argv[1], &text, &error)) {
+        std::fprintf(stderr, "velmo_music_report: %s\n", error.c_str());
+        return 1;
+    }
+    const compose::ParseResult parsed = compose::parse_score(text, argv[1]);
+    if (!parsed.ok) {
+        std::fprintf(stderr, "%s\n", parsed.error.c_str());
+        return 1;
+    }
+    std::vector<float> samples;
+    if (!read_floats(argv[2], &samples) || samples.size() < 2) {
+        std::fprintf(stderr, "velmo_music_report: cannot read raw stereo floats from %s\n", argv[2]);
+        return 1;
+    }
+    const compose::Score& score = parsed.score;
+    const double row_s = score.row_seconds();
+    const compose::Signal sig{samples.data(), samples.data() + 1, int64_t(samples.size() / 2), 2};
+    const compose::LoudnessMeter meter(sig);
+    const std::vector<double> short_term = meter.short_term(0.1);  // value k ends at 3 s + k × 0.1 s
+
+    std::FILE* sections_dat = nullptr;
+    if (argc == 4) {
+        const std::string prefix = argv[3];
+        if (std::FILE* f = std::fopen((prefix + "-loudness.dat").c_str(), "w")) {
+            for (size_t k = 0; k < short_term.size(); ++k) {
+                const double end = 3.0 + 0.1 * double(k);
+                std::fprintf(f, "%.1f %.2f %.2f\n", end, std::max(-60.0, short_term[k]), std::max(-60.0, meter.lufs(end - 0.4, end)));
+            }
+            std::fclose(f);
+        }
+        sections_dat = std::fopen((prefix + "-sections.dat").c_str(), "w");
+    }
+
+    std::printf("%-14s %-10s %10s %8s %8s %8s %9s\n", "section", "rows", "short-term", "<250Hz", "250-4k", ">4kHz", "side/mid");
+    for (size_t i = 0; i < score.sections.size(); ++i) {
+        const compose::Mark& s = score.sections[i];
+        const double from = s.row * row_s;
+        double to = i + 1 < score.sections.size() ? score.sections[i + 1].row * row_s : meter.seconds();
+        if (i + 1 == score.sections.size()) {  // the last runs to where the sound stops, not to the silent tail
+            while (to > from + 3.0 && meter.lufs(to - 0.4, to) < -70.0) to -= 0.1;
+        }
+        std::vector<double> inside;  // short-term windows wholly inside the section
+        for (size_t k = 0; k < short_term.size(); ++k) {
+            const double end = 3.0 + 0.1 * double(k);
+            if (end - 3.0 >= from - 1e-9 && end <= to + 1e-9) inside.push_back(short_term[k]);
+        }
+        const double median = median_of(inside);
+        const compose::BandShares b = compose::band_shares(sig, from, to);
+        const int last_row = i + 1 < score.sections.size() ? score.sections[i + 1].row - 1 : int(to / row_s);
+        std::printf("%-14s %4d-%-5d %5.1f LUFS %7.1f%% %7.1f%% %7.1f%% %6.1f dB\n", s.name.c_str(), s.row, last_row, median,
+                    100.0 * b.low, 100.0 * b.mid, 100.0 * b.high, compose::side_mid_db(sig, from, to));
+        if (sections_dat) std::fprintf(sections_dat, "%.2f %.2f %.2f \"%s\"\n", from, to, median, s.name.c_str());
+    }
+    if (sections_dat) std::fclose(sections_dat);
+
+    std::vector<int> moment_rows;
+    for (const compose::Mark& m : score.moments) moment_rows.push_back(m.row);
+    std::printf("\n%-5s %-28s %11s %11s %8s\n", "row", "moment", "onset", "beats", "margin");
+    for (const compose::Mark& m : score.moments) {
+        const compose::MomentLevel l = compose::moment_level(meter, row_s, m.row, moment_rows);
+        std::printf("%-5d %-28s %6.1f LUFS %6.1f LUFS %5.1f dB\n", m.row, m.name.c_str(), l.onset_lufs, l.beats_lufs, l.margin_db());
+    }
+    for (size_t i = 0; i + 1 < score.moments.size(); ++i) {
+        const compose::Mark& m = score.moments[i];
+        if (m.name.find("swell") == std::string::npos) continue;
+        std::printf("%s from row %d crests at row %.1f\n", m.name.c_str(), m.row,
+                    compose::crest_row(meter, row_s, m.row, score.moments[i + 1].row));
+    }
+    std::printf("\nwhole piece: integrated %.1f LUFS, loudness range %.1f LU, true peak %.1f dBTP\n", meter.integrated(),
+                meter.range(), compose::true_peak_dbtp(sig));
+    return 0;
+}
