@@ -156,17 +156,16 @@ double true_peak_dbtp(const Signal& s) {
 
 BandShares band_shares(const Signal& s, double from_s, double to_s) {
     // Fourth-order Butterworth splits: two state-variable stages each.
-    constexpr double kQ[2] = {0.5411961, 1.3065630};
     const int64_t a = frame_of(from_s, s.frames), b = frame_of(to_s, s.frames);
     const int64_t warm = std::max<int64_t>(0, a - int64_t(0.2 * kSampleRate));
     double e_low = 0.0, e_mid = 0.0, e_high = 0.0;
     for (int c = 0; c < 2; ++c) {
         Svf low[2], high[2], mid_hp[2], mid_lp[2];
         for (int k = 0; k < 2; ++k) {
-            low[k].set(250.0, kQ[k]);
-            mid_hp[k].set(250.0, kQ[k]);
-            mid_lp[k].set(4000.0, kQ[k]);
-            high[k].set(4000.0, kQ[k]);
+            low[k].set(250.0, kButterworth4Q[k]);
+            mid_hp[k].set(250.0, kButterworth4Q[k]);
+            mid_lp[k].set(4000.0, kButterworth4Q[k]);
+            high[k].set(4000.0, kButterworth4Q[k]);
         }
         for (int64_t i = warm; i < b; ++i) {
             const double x = c == 0 ? s.l(i) : s.r(i);

@@ -155,7 +155,8 @@ struct Parser {
     }
 
     static bool master_key(std::string_view k) {
-        return k == "gain" || k == "threshold" || k == "ratio" || k == "attack" || k == "release" || k == "ceiling";
+        return k == "gain" || k == "threshold" || k == "ratio" || k == "attack" || k == "release" || k == "ceiling" ||
+               k == "highpass";
     }
     static bool reverb_key(std::string_view k) { return k == "room" || k == "damp" || k == "predelay" || k == "gain"; }
     static bool delay_key(std::string_view k) { return k == "rows" || k == "feedback" || k == "tone" || k == "gain"; }

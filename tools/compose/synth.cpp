@@ -413,6 +413,20 @@ void block_dc(Render& r) {
     }
 }
 
+// Fourth-order Butterworth highpass on both channels (two state-variable stages):
+// takes the rumble under the kick and the bass's lowest octave off the master.
+void highpass(Render& r, double hz) {
+    for (std::vector<float>* ch : {&r.left, &r.right}) {
+        Svf stage[2];
+        for (int k = 0; k < 2; ++k) stage[k].set(hz, kButterworth4Q[k]);
+        for (float& x : *ch) {
+            stage[0].tick(x);
+            stage[1].tick(stage[0].hp);
+            x = float(stage[1].hp);
+        }
+    }
+}
+
 // Multiplies both channels by an automated gain in dB, evaluated every 64 frames.
 // A fade (the master's) only lowers the level and is silence at -90 dB or below.
 void apply_gain_curve(const Automation& a, double row_s, bool fade, std::vector<float>& left, std::vector<float>& right) {
@@ -546,7 +560,7 @@ Render render_score(const Score& score) {
         }
     }
 
-    // Master bus: automated lowpass, drive, compressor, limiter, then the fade.
+    // Master bus: automated lowpass, highpass, drive, compressor, limiter, then the fade.
     for (const Automation& a : score.automations) {
         if (a.instrument >= 0 || a.param != "cutoff") continue;
         Svf fl, fr;
@@ -563,6 +577,7 @@ Render render_score(const Score& score) {
         }
     }
     block_dc(out);
+    if (const double hz = setting(score.master, "highpass", 0.0); hz > 0.0) highpass(out, hz);
     const float drive = float(db_to_gain(setting(score.master, "gain", 0.0)));
     for (int64_t i = 0; i < frames; ++i) {
         out.left[size_t(i)] *= drive;
