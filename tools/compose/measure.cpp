@@ -181,7 +181,7 @@ BandShares band_shares(const Signal& s, double from_s, double to_s) {
     }
     const double total = e_low + e_mid + e_high;
     if (total <= 0.0) return {};
-    return {e_low / total, e_mid / total, e_high / total};
+    return {e_low / total, e_mid / total, e_high / total, total / (2.0 * double(b - a))};
 }
 
 double side_mid_db(const Signal& s, double from_s, double to_s) {

@@ -40,9 +40,11 @@ private:
 double true_peak_dbtp(const Signal& s);
 
 // Shares of energy (both channels) below 250 Hz, 250 Hz to 4 kHz and above 4 kHz
-// in [from_s, to_s); they sum to 1.
+// in [from_s, to_s); they sum to 1. `mean_square` is the bands' energy per sample
+// and channel, so share × mean_square is a band's own level.
 struct BandShares {
     double low = 0.0, mid = 0.0, high = 0.0;
+    double mean_square = 0.0;
 };
 BandShares band_shares(const Signal& s, double from_s, double to_s);
 

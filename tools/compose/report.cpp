@@ -5,6 +5,7 @@
 // momentary LUFS every 0.1 s) and <prefix>-sections.dat (first and last second,
 // median short-term LUFS, name) for a plotting program.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -75,7 +76,7 @@ int main(int argc, char** argv) {
         sections_dat = std::fopen((prefix + "-sections.dat").c_str(), "w");
     }
 
-    std::printf("%-14s %-10s %10s %8s %8s %8s %9s\n", "section", "rows", "short-term", "<250Hz", "250-4k", ">4kHz", "side/mid");
+    std::printf("%-14s %-10s %10s %8s %8s %8s %10s %9s\n", "section", "rows", "short-term", "<250Hz", "250-4k", ">4kHz", ">4kHz rms", "side/mid");
     for (size_t i = 0; i < score.sections.size(); ++i) {
         const compose::Mark& s = score.sections[i];
         const double from = s.row * row_s;
@@ -91,8 +92,9 @@ int main(int argc, char** argv) {
         const double median = median_of(inside);
         const compose::BandShares b = compose::band_shares(sig, from, to);
         const int last_row = i + 1 < score.sections.size() ? score.sections[i + 1].row - 1 : int(to / row_s);
-        std::printf("%-14s %4d-%-5d %5.1f LUFS %7.1f%% %7.1f%% %7.1f%% %6.1f dB\n", s.name.c_str(), s.row, last_row, median,
-                    100.0 * b.low, 100.0 * b.mid, 100.0 * b.high, compose::side_mid_db(sig, from, to));
+        std::printf("%-14s %4d-%-5d %5.1f LUFS %7.1f%% %7.1f%% %7.1f%% %7.1f dB %6.1f dB\n", s.name.c_str(), s.row, last_row, median,
+                    100.0 * b.low, 100.0 * b.mid, 100.0 * b.high, 10.0 * std::log10(b.high * b.mean_square + 1e-30),
+                    compose::side_mid_db(sig, from, to));
         if (sections_dat) std::fprintf(sections_dat, "%.2f %.2f %.2f \"%s\"\n", from, to, median, s.name.c_str());
     }
     if (sections_dat) std::fclose(sections_dat);
