@@ -154,34 +154,40 @@ double true_peak_dbtp(const Signal& s) {
     return 20.0 * std::log10(peak + 1e-30);
 }
 
-BandShares band_shares(const Signal& s, double from_s, double to_s) {
-    // Fourth-order Butterworth splits: two state-variable stages each.
+std::vector<double> band_levels(const Signal& s, double from_s, double to_s, const std::vector<double>& edges) {
+    // Each band is a fourth-order Butterworth highpass at its lower edge and lowpass
+    // at its upper one (two state-variable stages each); the first has no
+    // highpass, the last no lowpass.
     const int64_t a = frame_of(from_s, s.frames), b = frame_of(to_s, s.frames);
     const int64_t warm = std::max<int64_t>(0, a - int64_t(0.2 * kSampleRate));
-    double e_low = 0.0, e_mid = 0.0, e_high = 0.0;
-    for (int c = 0; c < 2; ++c) {
-        Svf low[2], high[2], mid_hp[2], mid_lp[2];
-        for (int k = 0; k < 2; ++k) {
-            low[k].set(250.0, kButterworth4Q[k]);
-            mid_hp[k].set(250.0, kButterworth4Q[k]);
-            mid_lp[k].set(4000.0, kButterworth4Q[k]);
-            high[k].set(4000.0, kButterworth4Q[k]);
+    std::vector<double> out(edges.size() + 1, 0.0);
+    if (b <= a) return out;
+    for (size_t band = 0; band < out.size(); ++band) {
+        const bool has_hp = band > 0, has_lp = band < edges.size();
+        double energy = 0.0;
+        for (int c = 0; c < 2; ++c) {
+            Svf hp[2], lp[2];
+            for (int k = 0; k < 2; ++k) {
+                if (has_hp) hp[k].set(edges[band - 1], kButterworth4Q[k]);
+                if (has_lp) lp[k].set(edges[band], kButterworth4Q[k]);
+            }
+            for (int64_t i = warm; i < b; ++i) {
+                double x = c == 0 ? s.l(i) : s.r(i);
+                if (has_hp) { hp[0].tick(x); hp[1].tick(hp[0].hp); x = hp[1].hp; }
+                if (has_lp) { lp[0].tick(x); lp[1].tick(lp[0].lp); x = lp[1].lp; }
+                if (i >= a) energy += x * x;
+            }
         }
-        for (int64_t i = warm; i < b; ++i) {
-            const double x = c == 0 ? s.l(i) : s.r(i);
-            low[0].tick(x); low[1].tick(low[0].lp);
-            high[0].tick(x); high[1].tick(high[0].hp);
-            mid_hp[0].tick(x); mid_hp[1].tick(mid_hp[0].hp);
-            mid_lp[0].tick(mid_hp[1].hp); mid_lp[1].tick(mid_lp[0].lp);
-            if (i < a) continue;
-            e_low += low[1].lp * low[1].lp;
-            e_high += high[1].hp * high[1].hp;
-            e_mid += mid_lp[1].lp * mid_lp[1].lp;
-        }
+        out[band] = energy / (2.0 * double(b - a));
     }
-    const double total = e_low + e_mid + e_high;
+    return out;
+}
+
+BandShares band_shares(const Signal& s, double from_s, double to_s) {
+    const std::vector<double> e = band_levels(s, from_s, to_s, {250.0, 4000.0});
+    const double total = e[0] + e[1] + e[2];
     if (total <= 0.0) return {};
-    return {e_low / total, e_mid / total, e_high / total, total / (2.0 * double(b - a))};
+    return {e[0] / total, e[1] / total, e[2] / total, total};
 }
 
 double side_mid_db(const Signal& s, double from_s, double to_s) {

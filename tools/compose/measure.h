@@ -39,6 +39,11 @@ private:
 
 double true_peak_dbtp(const Signal& s);
 
+// Mean square (per sample and channel) of the bands split at `edges` (Hz,
+// increasing) in [from_s, to_s): below the first edge, between each pair, above
+// the last.
+std::vector<double> band_levels(const Signal& s, double from_s, double to_s, const std::vector<double>& edges);
+
 // Shares of energy (both channels) below 250 Hz, 250 Hz to 4 kHz and above 4 kHz
 // in [from_s, to_s); they sum to 1. `mean_square` is the bands' energy per sample
 // and channel, so share × mean_square is a band's own level.

@@ -112,6 +112,19 @@ int main(int argc, char** argv) {
         std::printf("%s from row %d crests at row %.1f\n", m.name.c_str(), m.row,
                     compose::crest_row(meter, row_s, m.row, score.moments[i + 1].row));
     }
+    // Octaves from 22 Hz up, against the loudest: where the low end sits.
+    const std::vector<double> edges = {22, 44, 88, 177, 355, 710, 1420, 2840, 5680, 11360};
+    const std::vector<double> octaves = compose::band_levels(sig, 0.0, meter.seconds(), edges);
+    const double loudest = *std::max_element(octaves.begin(), octaves.end());
+    std::printf("\noctaves against the loudest:");
+    for (size_t i = 0; i < octaves.size(); ++i) {
+        char name[32];
+        if (i == 0) std::snprintf(name, sizeof name, "<%d", int(edges.front()));
+        else if (i == edges.size()) std::snprintf(name, sizeof name, ">%d", int(edges.back()));
+        else std::snprintf(name, sizeof name, "%d-%d", int(edges[i - 1]), int(edges[i]));
+        std::printf("%s %s %.1f dB", i ? "," : "", name, 10.0 * std::log10((octaves[i] + 1e-30) / loudest));
+    }
+    std::printf("\n");
     std::printf("\nwhole piece: integrated %.1f LUFS, loudness range %.1f LU, true peak %.1f dBTP\n", meter.integrated(),
                 meter.range(), compose::true_peak_dbtp(sig));
     return 0;

@@ -378,7 +378,9 @@ std::vector<Note> schedule(const Score& score) {
             n.length_s = row_time(row + rows) - n.start_s;
             n.velocity = step.velocity;
             if (score.humanize_time_s > 0.0 || score.humanize_velocity > 0.0) {
-                Noise rng(score.seed ^ (uint64_t(pi) << 32) ^ uint64_t(row));
+                // Seeded by instrument and row, not by the play's place in the score, so
+                // adding or moving one play leaves every other note's jitter as it was.
+                Noise rng(score.seed ^ (uint64_t(pat.instrument) << 32) ^ uint64_t(row));
                 n.start_s = std::max(0.0, n.start_s + score.humanize_time_s * rng.next());
                 n.velocity = std::clamp(n.velocity * (1.0 + score.humanize_velocity * rng.next()), 0.0, 1.0);
             }
