@@ -60,6 +60,12 @@ INSTANTIATE_TEST_SUITE_P(
         BadScore{"moment x doors", "1: moment row: 'x' is not a whole number"},
         BadScore{"master highpas=35", "1: master: unknown setting 'highpas'"}));
 
+TEST(LoadScore, NamesAFileThatCannotBeRead) {
+    const compose::ParseResult r = compose::load_score("/nonexistent/score.txt");
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error, "/nonexistent/score.txt: cannot be read");
+}
+
 TEST(NoteNames, ParseToMidiNumbers) {
     struct Case {
         const char* text;

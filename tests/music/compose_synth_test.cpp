@@ -7,7 +7,6 @@
 #include <cmath>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -162,11 +161,7 @@ TEST(Wav, HeaderAndSamplesAreCanonical16BitStereo) {
 }
 
 TEST(ShowMusic, TheScoreReproducesTheBuildsWavByteForByte) {
-    std::ifstream score_file(VELMO_MUSIC_SCORE, std::ios::binary);
-    ASSERT_TRUE(score_file) << VELMO_MUSIC_SCORE;
-    std::stringstream text;
-    text << score_file.rdbuf();
-    const compose::ParseResult parsed = compose::parse_score(text.str(), VELMO_MUSIC_SCORE);
+    const compose::ParseResult parsed = compose::load_score(VELMO_MUSIC_SCORE);
     ASSERT_TRUE(parsed.ok) << parsed.error;
     const std::vector<uint8_t> wav = compose::wav_bytes(compose::render_score(parsed.score), parsed.score.seed);
 

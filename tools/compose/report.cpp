@@ -11,8 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "common/read_text_file.h"
-
 #include "measure.h"
 #include "score.h"
 
@@ -42,12 +40,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: velmo_music_report <score.txt> <audio.f32> [plot prefix]\n");
         return 2;
     }
-    std::string text, error;
-    if (!read_text_file(argv[1], &text, &error)) {
-        std::fprintf(stderr, "velmo_music_report: %s\n", error.c_str());
-        return 1;
-    }
-    const compose::ParseResult parsed = compose::parse_score(text, argv[1]);
+    const compose::ParseResult parsed = compose::load_score(argv[1]);
     if (!parsed.ok) {
         std::fprintf(stderr, "%s\n", parsed.error.c_str());
         return 1;

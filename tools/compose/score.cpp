@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "common/read_text_file.h"
 #include "dsp.h"
 #include "synth.h"
 
@@ -356,6 +357,13 @@ ParseResult parse_score(std::string_view text, std::string_view source_name) {
     r.error = p.error;
     if (r.ok) r.score = std::move(p.score);
     return r;
+}
+
+ParseResult load_score(const char* path) {
+    std::string text;
+    ParseResult r;
+    if (!read_text_file(path, &text, &r.error)) return r;
+    return parse_score(text, path);
 }
 
 std::vector<Note> schedule(const Score& score) {

@@ -83,6 +83,8 @@ struct ParseResult {
 };
 
 ParseResult parse_score(std::string_view text, std::string_view source_name);
+// Reads and parses the score at `path`; "<path>: cannot be read" when it cannot be opened.
+ParseResult load_score(const char* path);
 
 // A note ready to synthesise: times in seconds, swing and humanising applied.
 struct Note {
