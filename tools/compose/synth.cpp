@@ -323,14 +323,15 @@ void render_voice(const Voice& v, double freq, double gate, Noise& rng, float* o
             double last = 0.0, mute = 1.0;
             size_t w = size_t(period);
             for (int64_t i = 0; i < n; ++i) {
-                // read `period` samples back: between lag and lag - 1
-                const size_t r0 = (w + size - lag) % size, r1 = (r0 + 1) % size;
+                // read `period` samples back: between lag and lag - 1 (wrapped by
+                // comparison, not division: this loop runs for every string sample)
+                const size_t r0 = w >= lag ? w - lag : w + size - lag, r1 = r0 + 1 == size ? 0 : r0 + 1;
                 const double y = line[r0] * (1.0 - frac) + line[r1] * frac;
                 const double damped = 0.5 * (y + last) * loss;
                 last = y;
                 if (i >= gate_n) mute *= mute_factor;
                 line[w] = float(damped * (i >= gate_n ? mute_factor : 1.0));
-                w = (w + 1) % size;
+                w = w + 1 == size ? 0 : w + 1;
                 out[i] = float(y * std::min(1.0, mute * 4.0) * std::min(1.0, double(i) * dt / 0.001));
             }
             break;
