@@ -56,8 +56,6 @@ double percentile(std::vector<double> v, double p) {
     return v[i];
 }
 
-double median(std::vector<double> v) { return percentile(std::move(v), 0.5); }
-
 // Values above an absolute gate and then above `relative_lu` under their own power mean.
 std::vector<double> gated(const std::vector<double>& lufs, double relative_lu) {
     std::vector<double> above;
@@ -76,6 +74,8 @@ std::vector<double> gated(const std::vector<double>& lufs, double relative_lu) {
 int64_t frame_of(double seconds, int64_t frames) { return std::clamp<int64_t>(std::llround(seconds * kSampleRate), 0, frames); }
 
 }  // namespace
+
+double median(std::vector<double> values) { return percentile(std::move(values), 0.5); }
 
 LoudnessMeter::LoudnessMeter(const Signal& s) {
     prefix_.assign(size_t(s.frames) + 1, 0.0);

@@ -39,6 +39,9 @@ private:
 
 double true_peak_dbtp(const Signal& s);
 
+// The middle value (the upper of the two middle ones for an even count); -200 for none.
+double median(std::vector<double> values);
+
 // Mean square (per sample and channel) of the bands split at `edges` (Hz,
 // increasing) in [from_s, to_s): below the first edge, between each pair, above
 // the last.

@@ -27,12 +27,6 @@ bool read_floats(const char* path, std::vector<float>* out) {
     return bool(in);
 }
 
-double median_of(std::vector<double> v) {
-    if (v.empty()) return -200.0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -82,7 +76,7 @@ int main(int argc, char** argv) {
             const double end = 3.0 + 0.1 * double(k);
             if (end - 3.0 >= from - 1e-9 && end <= to + 1e-9) inside.push_back(short_term[k]);
         }
-        const double median = median_of(inside);
+        const double median = compose::median(inside);
         const compose::BandShares b = compose::band_shares(sig, from, to);
         const int last_row = i + 1 < score.sections.size() ? score.sections[i + 1].row - 1 : int(to / row_s);
         std::printf("%-14s %4d-%-5d %5.1f LUFS %7.1f%% %7.1f%% %7.1f%% %7.1f dB %6.1f dB\n", s.name.c_str(), s.row, last_row, median,
@@ -94,16 +88,15 @@ int main(int argc, char** argv) {
 
     std::vector<int> moment_rows;
     for (const compose::Mark& m : score.moments) moment_rows.push_back(m.row);
-    std::printf("\n%-5s %-28s %11s %11s %8s\n", "row", "moment", "onset", "beats", "margin");
-    for (const compose::Mark& m : score.moments) {
-        const compose::MomentLevel l = compose::moment_level(meter, row_s, m.row, moment_rows);
-        std::printf("%-5d %-28s %6.1f LUFS %6.1f LUFS %5.1f dB\n", m.row, m.name.c_str(), l.onset_lufs, l.beats_lufs, l.margin_db());
-    }
-    for (size_t i = 0; i + 1 < score.moments.size(); ++i) {
+    // Crest: where the 400 ms loudness peaks from the moment up to the next one
+    // (a bar at most): a swell should crest late, a hit at once.
+    std::printf("\n%-5s %-20s %11s %11s %8s %7s\n", "row", "moment", "onset", "beats", "margin", "crest");
+    for (size_t i = 0; i < score.moments.size(); ++i) {
         const compose::Mark& m = score.moments[i];
-        if (m.name.find("swell") == std::string::npos) continue;
-        std::printf("%s from row %d crests at row %.1f\n", m.name.c_str(), m.row,
-                    compose::crest_row(meter, row_s, m.row, score.moments[i + 1].row));
+        const compose::MomentLevel l = compose::moment_level(meter, row_s, m.row, moment_rows);
+        const int until = std::min(m.row + 16, i + 1 < score.moments.size() ? score.moments[i + 1].row : m.row + 16);
+        std::printf("%-5d %-20s %6.1f LUFS %6.1f LUFS %5.1f dB %7.1f\n", m.row, m.name.c_str(), l.onset_lufs, l.beats_lufs,
+                    l.margin_db(), compose::crest_row(meter, row_s, m.row, until));
     }
     // Octaves from 22 Hz up, against the loudest: where the low end sits.
     const std::vector<double> edges = {22, 44, 88, 177, 355, 710, 1420, 2840, 5680, 11360};
