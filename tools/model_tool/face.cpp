@@ -258,7 +258,7 @@ Texel teeth_texel(float u, float v) {
 }  // namespace
 
 ModelFile make_face() {
-    const HeadShape friendly{{0, 8, -16}, {28, 32, 26}, 24, 15, 11, -15, 6, 2.5f, 2.2f, {10, 24, 0}, 3.6f};
+    const HeadShape friendly{{0, 6, -13}, {23, 26, 22}, 20, 15, 11, -13, 5.5f, 2.2f, 2, {8.5f, 18.5f, 0}, 3.2f};
     const HeadShape masked{{0, 8, -14}, {25, 29, 23}, 22, 11, 8.5f, -12, 4, 2, 3, {9, 21, 0}, 3.3f};
     const FaceLook friendly_look{rgb(198, 140, 100), rgb(176, 116, 82), rgb(40, 26, 18), rgb(170, 70, 70), true, false, 611};
     const FaceLook mask_look{rgb(30, 90, 200), rgb(20, 70, 170), rgb(20, 20, 40), rgb(200, 40, 50), false, true, 621};

@@ -101,11 +101,11 @@ Texel chip_texel(float u, float v) {
         float ex = b.x - a.x, ey = b.y - a.y, l = std::hypot(ex, ey);
         return ((u - a.x) * ey - (v - a.y) * ex) / l;
     };
-    float inside = std::min({-edge(kChipUvA, kChipUvB), -edge(kChipUvB, kChipUvC), -edge(kChipUvC, kChipUvA)});
+    float inside = std::min({edge(kChipUvA, kChipUvB), edge(kChipUvB, kChipUvC), edge(kChipUvC, kChipUvA)});
     float x = u * 16, y = v * 16;
     float mottle = fbm(x, y, 16, 5, 11);
-    float toast = smoothstep(0.58f, 0.75f, fbm(x * 0.5f, y * 0.5f, 8, 4, 12));
-    float edge_brown = 1 - smoothstep(0.0f, 0.07f, inside + 0.02f * (mottle - 0.5f));
+    float toast = smoothstep(0.6f, 0.8f, fbm(x * 0.5f, y * 0.5f, 8, 4, 12));
+    float edge_brown = 1 - smoothstep(0.0f, 0.06f, inside + 0.03f * (mottle - 0.5f));
     float blister_id;
     float blister = cell_distance(u * 40, v * 40, 40, 13, &blister_id);
     float salt_id;
@@ -113,10 +113,10 @@ Texel chip_texel(float u, float v) {
     Texel t;
     V3 corn = mix(rgb(232, 186, 92), rgb(246, 208, 120), mottle);
     V3 brown = rgb(150, 88, 36);
-    t.color = mix(corn, brown, std::min(1.0f, 0.65f * toast + 0.9f * edge_brown));
+    t.color = mix(corn, brown, std::min(1.0f, 0.45f * toast + 0.85f * edge_brown));
     t.height = 0.002f * mottle + 0.004f * (1 - smoothstep(0.0f, 0.35f, blister)) * (blister_id > 0.4f);
     t.roughness = 0.72f - 0.1f * toast;
-    bool grain = salt_id > 0.55f && salt < 0.16f;
+    bool grain = salt_id > 0.85f && salt < 0.14f;
     if (grain) {
         t.color = mix(t.color, rgb(250, 250, 246), 0.9f);
         t.height += 0.003f * (1 - salt / 0.16f);
@@ -184,8 +184,8 @@ Mesh make_bean() {
     Mesh mesh;
     add_patch(mesh, 14, 9, [](float s, float t) {
         V3 d = sphere_direction(s, t);
-        V3 p{d.x * 0.56f, d.y * 0.3f, d.z * 0.34f};
-        p.y += 0.14f * (1 - d.x * d.x) - 0.07f;  // the kidney's bend
+        V3 p{d.x * 0.56f, d.y * 0.28f, d.z * 0.32f};
+        p.z += 0.16f * (1 - d.x * d.x);  // the kidney's bend
         return PatchPoint{p, {s, 1 - t}};
     });
     return centred(mesh);
@@ -353,8 +353,8 @@ Mesh make_onion() {
 Texel onion_texel(float u, float v) {
     float veins = 0.5f + 0.5f * std::sin(u * 2 * kPi * 14 + 1.5f * fbm(u * 6, v * 6, 6, 3, 81));
     Texel t;
-    if (v < 0.5f) t.color = mix(rgb(168, 64, 130), rgb(214, 150, 196), 0.5f * veins + 0.3f * (v * 2));
-    else t.color = mix(rgb(236, 226, 236), rgb(250, 246, 250), veins);
+    if (v < 0.5f) t.color = mix(rgb(196, 110, 170), rgb(236, 206, 230), 0.4f * veins + 0.6f * smoothstep(0.0f, 0.3f, std::min(v, 0.5f - v)));
+    else t.color = mix(rgb(238, 230, 238), rgb(252, 248, 252), veins);
     t.height = 0.0015f * veins;
     t.roughness = 0.3f;
     return t;
@@ -363,13 +363,12 @@ Texel onion_texel(float u, float v) {
 // ---- tomato dice ---------------------------------------------------------------------------------
 
 Mesh make_tomato() {
+    // a diced cube, its faces cut a little unevenly
     Mesh mesh;
-    add_patch(mesh, 12, 8, [](float s, float t) {
-        V3 d = sphere_direction(s, t);
-        auto round_cube = [](float c) { return std::copysign(std::pow(std::abs(c), 0.35f), c); };
-        V3 p{round_cube(d.x) * 0.36f, round_cube(d.y) * 0.3f, round_cube(d.z) * 0.34f};
-        return PatchPoint{p, {s, 1 - t}};
-    });
+    add_box(mesh, {-0.34f, -0.29f, -0.31f}, {0.34f, 0.29f, 0.31f}, 0.8f);
+    // corners shared by three faces move together: the offset depends on the position alone
+    for (V3& p : mesh.positions) p = p * (1 + 0.05f * std::sin(7 * p.x + 3 * p.y + 5 * p.z));
+    smooth_normals(mesh, 0, 0);
     return centred(mesh);
 }
 
@@ -381,11 +380,8 @@ Texel tomato_texel(float u, float v) {
     t.color = mix(rgb(184, 26, 18), rgb(232, 70, 44), pulp);
     bool is_seed = seed < 0.18f && seed_id > 0.55f;
     if (is_seed) t.color = rgb(236, 196, 96);
-    // the glossy skin across the top of the dice
-    float skin = smoothstep(0.3f, 0.2f, v);
-    t.color = mix(t.color, rgb(200, 20, 14), skin);
     t.height = 0.003f * pulp + (is_seed ? 0.003f : 0.0f);
-    t.roughness = 0.4f - 0.25f * skin - 0.1f * pulp;
+    t.roughness = 0.3f - 0.1f * pulp;
     return t;
 }
 

@@ -61,7 +61,7 @@ Mesh wheel_mesh() {
 
 Mesh helix_mesh() {
     Mesh mesh;
-    const float top = 50, bottom = 35, inner = 3, outer = 17, turns = 1.75f, thickness = 0.7f;
+    const float top = 50, bottom = 35, inner = 3, outer = 20, turns = 1.75f, thickness = 0.7f;
     const int steps = 84;
     auto ramp = [&](float s, float r, float lift) {
         float a = 2 * kPi * turns * s;
@@ -159,7 +159,7 @@ Texel metal_texel(float u, float v, V3 tint, uint32_t seed) {
     float spangle_id;
     float spangle = cell_distance(u * 24, v * 24, 24, seed, &spangle_id);
     float scratches = fbm(u * 4, v * 96, 4, 3, seed + 1);
-    float rust = smoothstep(0.62f, 0.8f, fbm(u * 8, v * 8, 8, 4, seed + 2));
+    float rust = smoothstep(0.7f, 0.85f, fbm(u * 8, v * 8, 8, 4, seed + 2));
     // rivets every eighth of the texture along u near the edges
     float rivet_x = std::fmod(u * 8 + 100, 1.0f) - 0.5f;
     float rivet_y = std::min(std::abs(v - 0.06f), std::abs(v - 0.94f));

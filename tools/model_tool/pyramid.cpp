@@ -10,7 +10,7 @@ namespace {
 
 constexpr float kHalfWidth = 150, kHeight = 100, kTopHalfWidth = 20;
 constexpr int kTiers = 9;
-constexpr float kStoneTile = 24;  // world units per repeat of the stone texture
+constexpr float kStoneTile = 32;  // world units per repeat of the stone texture
 
 // Planar texture coordinates that follow the face: walls by their horizontal
 // run and height, floors by x and z.
@@ -99,7 +99,7 @@ Mesh pyramid_mesh() {
 
 Texel stone_texel(float u, float v) {
     // courses of blocks, each course shifted by half a block
-    const int rows = 24, columns = 12;
+    const int rows = 16, columns = 8;
     float y = v * rows;
     int row = static_cast<int>(y);
     float x = u * columns + (row % 2) * 0.5f;
