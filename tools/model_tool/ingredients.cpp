@@ -15,6 +15,14 @@ Mesh centred(Mesh mesh) {
     return mesh;
 }
 
+// A rounded piece: the unit sphere reshaped point by point, the texture
+// wrapped once round it (u about the axis, v from top to bottom).
+Mesh blob(int nu, int nv, const std::function<V3(V3)>& shape) {
+    Mesh mesh;
+    add_patch(mesh, nu, nv, [&](float s, float t) { return PatchPoint{shape(sphere_direction(s, t)), {s, 1 - t}}; });
+    return centred(mesh);
+}
+
 // ---- chips ---------------------------------------------------------------
 
 // Where the chip's triangle sits in its texture: corner A bottom left, B bottom
@@ -181,14 +189,9 @@ Texel cheese_texel(float u, float v) {
 // ---- bean -----------------------------------------------------------------------
 
 Mesh make_bean() {
-    Mesh mesh;
-    add_patch(mesh, 14, 9, [](float s, float t) {
-        V3 d = sphere_direction(s, t);
-        V3 p{d.x * 0.56f, d.y * 0.28f, d.z * 0.32f};
-        p.z += 0.16f * (1 - d.x * d.x);  // the kidney's bend
-        return PatchPoint{p, {s, 1 - t}};
+    return blob(14, 9, [](V3 d) {
+        return V3{d.x * 0.56f, d.y * 0.28f, d.z * 0.32f + 0.16f * (1 - d.x * d.x)};  // bent like a kidney
     });
-    return centred(mesh);
 }
 
 Texel bean_texel(float u, float v) {
@@ -207,15 +210,10 @@ Texel bean_texel(float u, float v) {
 // ---- corn kernel -------------------------------------------------------------------
 
 Mesh make_corn() {
-    Mesh mesh;
-    add_patch(mesh, 12, 8, [](float s, float t) {
-        V3 d = sphere_direction(s, t);
-        float taper = 0.62f + 0.38f * t;  // narrow where it sat on the cob
-        V3 p{d.x * 0.38f * taper, d.y * 0.32f, d.z * 0.27f * taper};
-        if (d.y > 0) p.y *= 0.75f;  // the flatter crown
-        return PatchPoint{p, {s, 1 - t}};
+    return blob(12, 8, [](V3 d) {
+        float taper = 0.62f + 0.38f * (d.y * 0.5f + 0.5f);  // narrow where it sat on the cob
+        return V3{d.x * 0.38f * taper, d.y * (d.y > 0 ? 0.24f : 0.32f), d.z * 0.27f * taper};  // a flatter crown
     });
-    return centred(mesh);
 }
 
 Texel corn_texel(float u, float v) {
@@ -278,15 +276,12 @@ Texel jalapeno_texel(float u, float v) {
 // ---- meat crumble -------------------------------------------------------------------------
 
 Mesh make_meat(float radius, V3 stretch, float phase) {
-    Mesh mesh;
-    add_patch(mesh, 14, 9, [&](float s, float t) {
-        V3 d = sphere_direction(s, t);
+    return blob(14, 9, [=](V3 d) {
         float lumps = 0.16f * std::sin(3.1f * d.x + phase) * std::sin(3.7f * d.y + 1.3f * phase) * std::sin(4.3f * d.z + 2) +
                       0.09f * std::sin(7.3f * d.x + 2 * phase) * std::sin(6.1f * d.z + 1);
         float r = radius * (1 + lumps);
-        return PatchPoint{{d.x * r * stretch.x, d.y * r * stretch.y, d.z * r * stretch.z}, {s, 1 - t}};
+        return V3{d.x * r * stretch.x, d.y * r * stretch.y, d.z * r * stretch.z};
     });
-    return centred(mesh);
 }
 
 Texel beef_texel(float u, float v) {
@@ -353,7 +348,8 @@ Mesh make_onion() {
 Texel onion_texel(float u, float v) {
     float veins = 0.5f + 0.5f * std::sin(u * 2 * kPi * 14 + 1.5f * fbm(u * 6, v * 6, 6, 3, 81));
     Texel t;
-    if (v < 0.5f) t.color = mix(rgb(196, 110, 170), rgb(236, 206, 230), 0.4f * veins + 0.6f * smoothstep(0.0f, 0.3f, std::min(v, 0.5f - v)));
+    // the outside of the layer blushes violet toward its cut edges
+    if (v < 0.5f) t.color = mix(rgb(200, 120, 180), rgb(246, 234, 244), 0.25f * veins + 0.75f * smoothstep(0.0f, 0.15f, std::min(v, 0.5f - v)));
     else t.color = mix(rgb(238, 230, 238), rgb(252, 248, 252), veins);
     t.height = 0.0015f * veins;
     t.roughness = 0.3f;
@@ -378,7 +374,7 @@ Texel tomato_texel(float u, float v) {
     float seed = cell_distance(u * 12, v * 12, 12, 92, &seed_id);
     Texel t;
     t.color = mix(rgb(184, 26, 18), rgb(232, 70, 44), pulp);
-    bool is_seed = seed < 0.18f && seed_id > 0.55f;
+    bool is_seed = seed < 0.16f && seed_id > 0.85f;
     if (is_seed) t.color = rgb(236, 196, 96);
     t.height = 0.003f * pulp + (is_seed ? 0.003f : 0.0f);
     t.roughness = 0.3f - 0.1f * pulp;
