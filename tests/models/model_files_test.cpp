@@ -309,9 +309,9 @@ TEST(ModelFiles, PlacementFitsThePhysicsScene) {
         {"donkey.glb", "DonkeyBack", "hinge at the top of the cut; holds pieces spawned at the origin", {0, 8, 0},
          {{-6, -6, -16}, {6, 6, 0}}, {{-big, -big, -big}, {big, big, 0.01f}}},
         {"mill.glb", "door_funnel", "wide mouth under the feed, spout above (0, 4, 0)", {0, 0, 0},
-         {{-26, 12, -26}, {26, 30, 26}}, {{-40, -60, -40}, {40, 40, 40}}},
+         {{-26, 12, -26}, {26, 30, 26}}, {{-40, -60, -40}, {40, 80, 40}}},
         {"mill.glb", "wheel", "turns about z above the helix", {0, 72, 4}, {{-14, 60, -2}, {14, 84, 10}},
-         {{-20, 50, -10}, {20, 95, 18}}},
+         {{-20, 50, -30}, {20, 95, 32}}},
     };
     for (const Placement& c : cases) {
         SCOPED_TRACE(std::string(c.file) + " " + c.node + ": " + c.why);

@@ -12,6 +12,8 @@ namespace {
 
 constexpr float kWheelRadius = 16, kWheelHalfWidth = 8;
 const V3 kWheelAxle{0, 72, 4};
+// The axle runs out to posts beyond the helix, at these z (relative to the axle).
+constexpr float kAxleBack = -28, kAxleFront = 24;
 constexpr float kSpoutRadius = 5, kSpoutBottom = 10, kFunnelTop = 32, kFunnelRadius = 30;
 constexpr float kDoorHalfDepth = 5.6f, kDoorThickness = 0.6f;
 
@@ -39,6 +41,11 @@ Mesh wheel_mesh() {
             else mesh.triangle(centre, first + k + 1, first + k);
         }
     }
+    // the axle, long enough to rest on the two posts that stand on the funnel
+    add_patch(mesh, 12, 1, [](float s, float t) {
+        float a = 2 * kPi * s;
+        return PatchPoint{{0.9f * std::cos(a), 0.9f * std::sin(a), kAxleBack + (kAxleFront - kAxleBack) * t}, {s * 0.2f, 1 - t}};
+    });
     // eight paddles, each a plank from the hub out to the rim, with a lip
     for (int k = 0; k < 8; ++k) {
         int first = mesh.vertex_count();
@@ -114,6 +121,11 @@ Mesh funnel_mesh() {
         {kSpoutRadius, kSpoutBottom},
     };
     add_lathe(mesh, 64, wall, {0, 0}, {4, 1});
+    // two posts carrying the wheel's axle, standing on the cone
+    for (float z : {kWheelAxle.z + kAxleBack + 1.5f, kWheelAxle.z + kAxleFront - 1.5f}) {
+        add_box(mesh, {-1.2f, 20, z - 1.2f}, {1.2f, kWheelAxle.y + 1.5f, z + 1.2f}, kWoodTile);
+        add_box(mesh, {-2.2f, kWheelAxle.y + 1.5f, z - 1.6f}, {2.2f, kWheelAxle.y + 2.7f, z + 1.6f}, kWoodTile);
+    }
     // four legs down from the rim, braced to the spout
     for (int k = 0; k < 4; ++k) {
         int first = mesh.vertex_count();
