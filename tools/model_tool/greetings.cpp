@@ -4,8 +4,6 @@
 // collider, so a tile is a rounded box of about a hundred vertices.
 #include <algorithm>
 #include <cmath>
-#include <fstream>
-#include <iterator>
 
 #include "scene/model_files.h"
 #include "models.h"
@@ -173,14 +171,23 @@ Texel greeting_texel(const Greyscale& letters, const Greyscale& soft, V3 icing, 
 
 }  // namespace
 
-bool make_greetings(const std::string& font_path, ModelFile* model, std::string* error) {
-    std::ifstream file(font_path, std::ios::binary);
-    std::vector<unsigned char> font_bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+bool check_font(const std::string& font_bytes, const std::string& font_path, std::string* error) {
     stbtt_fontinfo font;
-    if (font_bytes.empty() || !stbtt_InitFont(&font, font_bytes.data(), stbtt_GetFontOffsetForIndex(font_bytes.data(), 0))) {
-        *error = font_path + ": not a readable TrueType font";
+    const auto* data = reinterpret_cast<const unsigned char*>(font_bytes.data());
+    int offset = font_bytes.size() > 12 ? stbtt_GetFontOffsetForIndex(data, 0) : -1;
+    if (offset < 0 || !stbtt_InitFont(&font, data, offset) || stbtt_FindGlyphIndex(&font, 'A') == 0) {
+        *error = font_path + ": not a TrueType font with Latin letters";
         return false;
     }
+    return true;
+}
+
+ModelFile make_greetings(const std::string& font_bytes) {
+    ModelFile model_file;
+    ModelFile* model = &model_file;
+    stbtt_fontinfo font;
+    const auto* data = reinterpret_cast<const unsigned char*>(font_bytes.data());
+    stbtt_InitFont(&font, data, stbtt_GetFontOffsetForIndex(data, 0));
     float x = 0;
     for (int i = 0; i < GREETING_COUNT; ++i) {
         const std::string word = greeting_pieces[i].word;
@@ -198,5 +205,5 @@ bool make_greetings(const std::string& font_path, ModelFile* model, std::string*
         x += width + 2;
     }
     model->add_light_and_camera({x / 2, 40, 40}, {x / 2, 10, 80});
-    return true;
+    return model_file;
 }

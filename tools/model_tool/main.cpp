@@ -8,24 +8,17 @@
 #include <thread>
 #include <vector>
 
+#include "common/read_text_file.h"
 #include "models.h"
 
 namespace {
 
 struct Job {
     const char* file_name;
-    std::function<bool(ModelFile*, std::string*)> make;
+    std::function<ModelFile()> make;
     bool ok;
     std::string error;
 };
-
-// A model made from code alone.
-std::function<bool(ModelFile*, std::string*)> from(ModelFile (*make)()) {
-    return [make](ModelFile* model, std::string*) {
-        *model = make();
-        return true;
-    };
-}
 
 bool write_file(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -45,23 +38,26 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: velmo_models <output folder> <font.ttf>\n");
         return 2;
     }
-    const std::string folder = argv[1], font = argv[2];
+    const std::string folder = argv[1];
+    std::string font, error;
+    if (!read_text_file(argv[2], &font, &error) || !check_font(font, argv[2], &error)) {
+        std::fprintf(stderr, "velmo_models: %s\n", error.c_str());
+        return 1;
+    }
     // In the load order of the show; the greetings also need the font.
     std::vector<Job> jobs = {
-        {"ingredients.glb", from(make_ingredients), false, {}},
-        {"donkey.glb", from(make_donkey), false, {}},
-        {"mill.glb", from(make_mill), false, {}},
-        {"face.glb", from(make_face), false, {}},
-        {"plate.glb", from(make_plate), false, {}},
-        {"pyramid.glb", from(make_pyramid), false, {}},
-        {"greetings.glb", [&font](ModelFile* model, std::string* error) { return make_greetings(font, model, error); },
-         false, {}},
+        {"ingredients.glb", make_ingredients, false, {}},
+        {"donkey.glb", make_donkey, false, {}},
+        {"mill.glb", make_mill, false, {}},
+        {"face.glb", make_face, false, {}},
+        {"plate.glb", make_plate, false, {}},
+        {"pyramid.glb", make_pyramid, false, {}},
+        {"greetings.glb", [&font]() { return make_greetings(font); }, false, {}},
     };
     std::vector<std::thread> threads;
     for (Job& job : jobs) {
         threads.emplace_back([&job, &folder]() {
-            ModelFile model;
-            if (!job.make(&model, &job.error)) return;
+            ModelFile model = job.make();
             std::vector<uint8_t> bytes = write_glb(model, &job.error);
             if (bytes.empty()) {
                 job.error = std::string(job.file_name) + ": " + job.error;
