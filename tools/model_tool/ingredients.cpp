@@ -38,7 +38,7 @@ struct ChipShape {
 };
 
 Mesh make_chip(const ChipShape& shape) {
-    const int n = 7;
+    const int n = 5;
     const float thickness = 0.09f;
     Mesh mesh;
     Rng rng(shape.seed);
@@ -150,7 +150,7 @@ Mesh make_cheese() {
         float sc = std::copysign(std::pow(std::abs(c), 0.5f), c), ss = std::copysign(std::pow(std::abs(s), 0.5f), s);
         return V2{sc * w, ss * h};
     };
-    add_patch(mesh, 10, 8, [&](float s, float t) {
+    add_patch(mesh, 8, 8, [&](float s, float t) {
         V3 c = centre_line(s);
         V2 q = section(t);
         float taper = 1 - 0.35f * std::pow(std::abs(s * 2 - 1), 4.0f);
@@ -189,7 +189,7 @@ Texel cheese_texel(float u, float v) {
 // ---- bean -----------------------------------------------------------------------
 
 Mesh make_bean() {
-    return blob(14, 9, [](V3 d) {
+    return blob(10, 6, [](V3 d) {
         return V3{d.x * 0.56f, d.y * 0.28f, d.z * 0.32f + 0.16f * (1 - d.x * d.x)};  // bent like a kidney
     });
 }
@@ -210,7 +210,7 @@ Texel bean_texel(float u, float v) {
 // ---- corn kernel -------------------------------------------------------------------
 
 Mesh make_corn() {
-    return blob(12, 8, [](V3 d) {
+    return blob(8, 6, [](V3 d) {
         float taper = 0.62f + 0.38f * (d.y * 0.5f + 0.5f);  // narrow where it sat on the cob
         return V3{d.x * 0.38f * taper, d.y * (d.y > 0 ? 0.24f : 0.32f), d.z * 0.27f * taper};  // a flatter crown
     });
@@ -233,17 +233,17 @@ Mesh make_jalapeno() {
     const float outer = 0.74f, inner = 0.44f, half = 0.1f;
     auto wobble = [](float s) { return 1 + 0.06f * std::sin(s * 2 * kPi * 3 + 0.5f); };
     // skin (texture's top half), then the flesh of the two cut faces (bottom half)
-    add_patch(mesh, 20, 1, [&](float s, float t) {
+    add_patch(mesh, 16, 1, [&](float s, float t) {
         float r = outer * wobble(s), a = 2 * kPi * s;
         return PatchPoint{{r * std::cos(a), -half + 2 * half * t, -r * std::sin(a)}, {s, 0.5f - 0.5f * t}};
     });
-    add_patch(mesh, 20, 1, [&](float s, float t) {
+    add_patch(mesh, 16, 1, [&](float s, float t) {
         float r = inner * wobble(s), a = 2 * kPi * s;
         return PatchPoint{{r * std::cos(a), -half + 2 * half * t, -r * std::sin(a)}, {1 - s, 0.5f - 0.5f * t}};
     }, true);
     for (int face = 0; face < 2; ++face) {
         float y = face ? half : -half;
-        add_patch(mesh, 20, 2, [&](float s, float t) {
+        add_patch(mesh, 16, 1, [&](float s, float t) {
             float r = (inner + (outer - inner) * t) * wobble(s), a = 2 * kPi * s;
             return PatchPoint{{r * std::cos(a), y, -r * std::sin(a)}, {face ? s : 1 - s, 0.5f + 0.5f * t}};
         }, face == 1);
@@ -276,7 +276,7 @@ Texel jalapeno_texel(float u, float v) {
 // ---- meat crumble -------------------------------------------------------------------------
 
 Mesh make_meat(float radius, V3 stretch, float phase) {
-    return blob(14, 9, [=](V3 d) {
+    return blob(10, 7, [=](V3 d) {
         float lumps = 0.16f * std::sin(3.1f * d.x + phase) * std::sin(3.7f * d.y + 1.3f * phase) * std::sin(4.3f * d.z + 2) +
                       0.09f * std::sin(7.3f * d.x + 2 * phase) * std::sin(6.1f * d.z + 1);
         float r = radius * (1 + lumps);
