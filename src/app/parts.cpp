@@ -2,6 +2,8 @@
 
 PartFn part_table[part_count] = {empty_part, shape_effect_part, scene_part};
 
+bool scene_setup_afresh_requested = false;
+
 int select_part(double part_value) {
     // Negative values (and NaN) select part 0; values past the 32-bit range are
     // held at its end rather than converted out of range.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,6 +31,7 @@ struct MusicState {
     std::atomic<float*> pcm{nullptr};
     std::atomic<int64_t> decoded_frames{0};
     std::atomic<double> position{0.0};
+    std::atomic<bool> paused{false};
     std::atomic<int64_t> undecoded_frames_played{0};
 
     // Mono history: the callback's working copy, and three published copies of
@@ -144,7 +146,7 @@ bool start_music(const void* bytes, int64_t size) {
 
 void audio_callback(PlaybackDevice* device, float* output, const float*, uint32_t frame_count) {
     const float* pcm = music.pcm.load(std::memory_order_acquire);
-    if (pcm != nullptr) {
+    if (pcm != nullptr && !music.paused.load(std::memory_order_relaxed)) {
         const double position = music.position.load(std::memory_order_relaxed);
         const auto offset = static_cast<uint64_t>(position * 0.125) * 8;
         const uint64_t count = std::min<uint64_t>(static_cast<uint64_t>(kPcmBytes) - offset, uint64_t{frame_count} * 8);
@@ -155,7 +157,10 @@ void audio_callback(PlaybackDevice* device, float* output, const float*, uint32_
             music.undecoded_frames_played.fetch_add(static_cast<int64_t>((count - ready) / 8),
                                                     std::memory_order_relaxed);
         }
-        music.position.store(position + static_cast<double>(count), std::memory_order_relaxed);
+        // A seek stored while this callback copied wins: the position it set stays.
+        double expected = position;
+        music.position.compare_exchange_strong(expected, position + static_cast<double>(count),
+                                               std::memory_order_relaxed);
     }
 
     // Before the master volume: the device scales the output after this returns.
@@ -192,6 +197,16 @@ bool decoder_seek(void* decoder, int64_t offset, int origin) {
 
 double read_playback_position() { return music.position.load(std::memory_order_relaxed); }
 
+void seek_playback_position(double position_bytes) {
+    const double clamped = std::clamp(position_bytes, 0.0, static_cast<double>(kPcmBytes));
+    const double whole_frames = clamped >= 0.0 ? std::floor(clamped / 8.0) * 8.0 : 0.0;  // NaN: 0
+    music.position.store(whole_frames, std::memory_order_relaxed);
+}
+
+void set_music_paused(bool paused) { music.paused.store(paused, std::memory_order_relaxed); }
+
+bool music_paused() { return music.paused.load(std::memory_order_relaxed); }
+
 bool music_started() { return music.started; }
 
 const float* acquire_mono_history() {
@@ -214,6 +229,7 @@ void music_shutdown() {
     music.decoded_frames.store(0, std::memory_order_relaxed);
     music.position.store(0.0, std::memory_order_relaxed);
     music.undecoded_frames_played.store(0, std::memory_order_relaxed);
+    music.paused.store(false, std::memory_order_relaxed);
     music.source = MusicSource{};
     music.started = false;
     reset_history();

@@ -62,6 +62,17 @@ bool decoder_seek(void* decoder, int64_t offset, int origin);
 // Bytes handed to the device so far: 0 … kPcmBytes, a multiple of 8.
 double read_playback_position();
 
+// Moves the playback position (a program that jumps in the music; the show
+// itself never does): clamped to 0 … kPcmBytes and rounded down to a whole
+// frame. Safe against a callback running at the same time: the jump is never
+// lost to the callback's own advance.
+void seek_playback_position(double position_bytes);
+
+// While paused the callback plays silence and the position stands still; the
+// show itself never pauses. music_shutdown plays again.
+void set_music_paused(bool paused);
+bool music_paused();
+
 // True once the device runs and the decode has finished.
 bool music_started();
 
