@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -224,6 +225,48 @@ TEST_P(ModelFileTest, MaterialsAndImages) {
         EXPECT_TRUE(used_images.count(static_cast<int>(i))) << what << " unused";
     }
     EXPECT_EQ(sizes, e.image_sizes) << e.file;
+}
+
+// Per triangle: the winding's normal agrees with the vertex normals, and the
+// texture is not mirrored on it. The scene program turns the normal map's
+// green channel up the image through a frame built from the uv derivatives,
+// so a mirrored mapping turns the relief inside out along one direction.
+TEST_P(ModelFileTest, SurfacesFaceTheirNormalsAndShowTheirImagesUnmirrored) {
+    const ModelExpectation& e = GetParam();
+    Glb glb = parse_glb(*find_file(e.file));
+    ASSERT_EQ(glb.error, "");
+    const json& doc = glb.doc;
+    auto data = [&](int accessor) {
+        const json& view = doc["bufferViews"][doc["accessors"][accessor]["bufferView"].get<int>()];
+        return glb.bin + view.value("byteOffset", 0u);
+    };
+    for (size_t m = 0; m < doc["meshes"].size(); ++m) {
+        const json& prim = doc["meshes"][m]["primitives"][0];
+        const float* p = reinterpret_cast<const float*>(data(prim["attributes"]["POSITION"]));
+        const float* n = reinterpret_cast<const float*>(data(prim["attributes"]["NORMAL"]));
+        const float* uv = reinterpret_cast<const float*>(data(prim["attributes"]["TEXCOORD_0"]));
+        const uint16_t* index = reinterpret_cast<const uint16_t*>(data(prim["indices"]));
+        uint32_t count = doc["accessors"][prim["indices"].get<int>()]["count"];
+        double total = 0, against = 0, mirrored = 0;
+        for (uint32_t k = 0; k + 2 < count; k += 3) {
+            const uint16_t a = index[k], b = index[k + 1], c = index[k + 2];
+            float e1[3], e2[3], winding[3], normals = 0;
+            for (int i = 0; i < 3; ++i) e1[i] = p[3 * b + i] - p[3 * a + i], e2[i] = p[3 * c + i] - p[3 * a + i];
+            winding[0] = e1[1] * e2[2] - e1[2] * e2[1];
+            winding[1] = e1[2] * e2[0] - e1[0] * e2[2];
+            winding[2] = e1[0] * e2[1] - e1[1] * e2[0];
+            for (int i = 0; i < 3; ++i) normals += winding[i] * (n[3 * a + i] + n[3 * b + i] + n[3 * c + i]);
+            double area = std::sqrt(winding[0] * winding[0] + winding[1] * winding[1] + winding[2] * winding[2]);
+            // uv winding: clockwise in (u, v) with v down the image is unmirrored
+            float uv_area = (uv[2 * b] - uv[2 * a]) * (uv[2 * c + 1] - uv[2 * a + 1]) -
+                            (uv[2 * c] - uv[2 * a]) * (uv[2 * b + 1] - uv[2 * a + 1]);
+            total += area;
+            if (normals < 0) against += area;
+            if (uv_area > 1e-12f) mirrored += area;
+        }
+        EXPECT_LT(against / total, 0.002) << e.file << " " << e.mesh_nodes[m] << ": normals against the winding";
+        EXPECT_LT(mirrored / total, 0.002) << e.file << " " << e.mesh_nodes[m] << ": texture mirrored";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Seven, ModelFileTest, ::testing::ValuesIn(expectations()),

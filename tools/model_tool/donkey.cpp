@@ -75,7 +75,8 @@ void add_tube(Half& h, V3 a, V3 b, float r0, float r1, float v0, float v1, bool 
         h.patch(16, 1, [&](float s, float q) {
             float ang = 2 * kPi * s, rr = r * (end ? 1 - q : q);
             V3 p = c + (n * std::cos(ang) + bn * std::sin(ang)) * rr;
-            return PatchPoint{p, {kBlack.x + 0.05f * std::cos(ang) * rr / r, kBlack.y + 0.04f * std::sin(ang) * rr / r}};
+            float up = end ? -0.04f : 0.04f;  // seen from outside each cap, bn points up the image
+            return PatchPoint{p, {kBlack.x + 0.05f * std::cos(ang) * rr / r, kBlack.y + up * std::sin(ang) * rr / r}};
         });
     }
 }

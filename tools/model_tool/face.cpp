@@ -84,7 +84,7 @@ Mesh head_mesh(const HeadShape& h) {
     add_patch(mesh, around, 6, [&](float s, float t) {
         V3 lip = lip_point(s);
         float shrink = 1 - 0.12f * t;
-        return PatchPoint{{lip.x * shrink, lip.y * shrink, lip.z + (h.cavity_back - lip.z) * t}, {0.02f + 0.34f * s, 0.77f + 0.21f * t}};
+        return PatchPoint{{lip.x * shrink, lip.y * shrink, lip.z + (h.cavity_back - lip.z) * t}, {0.02f + 0.34f * s, 0.98f - 0.21f * t}};
     });
     add_patch(mesh, around, 2, [&](float s, float t) {
         float a = 2 * kPi * s, r = 0.88f * (1 - t);
@@ -123,7 +123,7 @@ Texel face_texel(const HeadShape& h, const FaceLook& look, float u, float v) {
     }
     if (v >= 0.75f) {
         if (u < 0.375f) {  // inside of the mouth: dark red, the tongue below
-            float tongue = smoothstep(0.25f, 0.2f, std::abs((u - 0.02f) / 0.34f - 0.75f)) * smoothstep(0.8f, 0.95f, v);
+            float tongue = smoothstep(0.25f, 0.2f, std::abs((u - 0.02f) / 0.34f - 0.75f)) * smoothstep(0.95f, 0.8f, v);
             t.color = mix(rgb(90, 18, 22), rgb(200, 80, 90), 0.7f * tongue + 0.1f * grain);
             t.height = 0.002f * grain;
             t.roughness = 0.3f;
@@ -224,11 +224,11 @@ Mesh teeth_mesh(float up) {
     // outer face, inner face, the edge next to the teeth and the far edge
     add_patch(mesh, 24, 2, [&](float s, float t) {
         float y = up * (g0 + (g1 - g0) * t);
-        return PatchPoint{gum(s, 0.9f - 0.3f * t, y), {0.05f + 0.9f * s, 0.55f + 0.4f * t}};
+        return PatchPoint{gum(s, 0.9f - 0.3f * t, y), {0.05f + 0.9f * s, 0.55f + 0.4f * (up < 0 ? t : 1 - t)}};
     }, up < 0);
     add_patch(mesh, 24, 2, [&](float s, float t) {
         float y = up * (g0 + (g1 - g0) * t);
-        return PatchPoint{gum(s, -0.9f + 0.3f * t, y), {0.05f + 0.9f * s, 0.55f + 0.4f * t}};
+        return PatchPoint{gum(s, -0.9f + 0.3f * t, y), {0.05f + 0.9f * s, 0.55f + 0.4f * (up > 0 ? t : 1 - t)}};
     }, up > 0);
     for (int edge = 0; edge < 2; ++edge) {
         float y = up * (edge ? g1 : g0);

@@ -81,7 +81,7 @@ Mesh tile_mesh(float width) {
 
 // The word rendered into a width × height greyscale picture, centred, its
 // letters squeezed or stretched to fill the box evenly.
-bool render_word(const stbtt_fontinfo& font, const std::string& word, int width, int height, Greyscale* out) {
+void render_word(const stbtt_fontinfo& font, const std::string& word, int width, int height, Greyscale* out) {
     out->width = width;
     out->height = height;
     out->pixels.assign(static_cast<size_t>(width) * height, 0);
@@ -119,13 +119,11 @@ bool render_word(const stbtt_fontinfo& font, const std::string& word, int width,
         x += advance * scale_x;
         if (i + 1 < word.size()) x += stbtt_GetCodepointKernAdvance(&font, word[i], word[i + 1]) * scale_x;
     }
-    return true;
 }
 
 // A soft copy of the letters (a box blur), whose slope makes the icing's rounded edge.
 Greyscale blurred(const Greyscale& in, int radius) {
     Greyscale out = in;
-    std::vector<int> row(in.pixels.size());
     for (int pass = 0; pass < 2; ++pass) {
         const Greyscale src = out;
         for (int y = 0; y < in.height; ++y)
@@ -183,8 +181,7 @@ bool check_font(const std::string& font_bytes, const std::string& font_path, std
 }
 
 ModelFile make_greetings(const std::string& font_bytes) {
-    ModelFile model_file;
-    ModelFile* model = &model_file;
+    ModelFile model;
     stbtt_fontinfo font;
     const auto* data = reinterpret_cast<const unsigned char*>(font_bytes.data());
     stbtt_InitFont(&font, data, stbtt_GetFontOffsetForIndex(data, 0));
@@ -198,12 +195,12 @@ ModelFile make_greetings(const std::string& font_bytes) {
         render_word(font, word, pw, std::max(ph, 32), &letters);
         Greyscale soft = blurred(letters, 3);
         V3 icing = kIcingColours[i];
-        int material = model->add_material(greeting_pieces[i].node, make_material(512, ImageFormat::jpeg, [&](float u, float v) {
+        int material = model.add_material(greeting_pieces[i].node, make_material(512, ImageFormat::jpeg, [&](float u, float v) {
             return greeting_texel(letters, soft, icing, i, u, v);
         }));
-        model->add_mesh_node(greeting_pieces[i].node, tile_mesh(width), material, {x, 0, 0});
+        model.add_mesh_node(greeting_pieces[i].node, tile_mesh(width), material, {x, 0, 0});
         x += width + 2;
     }
-    model->add_light_and_camera({x / 2, 40, 40}, {x / 2, 10, 80});
-    return model_file;
+    model.add_light_and_camera({x / 2, 40, 40}, {x / 2, 10, 80});
+    return model;
 }

@@ -164,7 +164,7 @@ Mesh make_cheese() {
         for (int k = 0; k < 8; ++k) {
             V2 q = section(k / 8.0f);
             mesh.vertex({c.x, c.y + q.y * taper, c.z + q.x * taper}, {end ? 1.0f : -1.0f, 0, 0},
-                        {0.5f + q.x, 0.5f + q.y});
+                        {0.5f + (end ? -q.x : q.x), 0.5f - q.y});
         }
         for (int k = 0; k < 8; ++k) {
             int a = first + k, b = first + (k + 1) % 8;

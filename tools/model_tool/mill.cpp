@@ -34,7 +34,7 @@ Mesh wheel_mesh() {
         for (int k = 0; k <= 16; ++k) {
             float a = 2 * kPi * k / 16;
             mesh.vertex({2.2f * std::cos(a), 2.2f * std::sin(a), z}, {0, 0, end ? 1.0f : -1.0f},
-                        {0.5f + 0.1f * std::cos(a), 0.5f - 0.1f * std::sin(a)});
+                        {0.5f + (end ? 0.1f : -0.1f) * std::cos(a), 0.5f - 0.1f * std::sin(a)});
         }
         for (int k = 0; k < 16; ++k) {
             if (end) mesh.triangle(centre, first + k, first + k + 1);

@@ -15,7 +15,7 @@ constexpr float kStoneTile = 32;  // world units per repeat of the stone texture
 // Planar texture coordinates that follow the face: walls by their horizontal
 // run and height, floors by x and z.
 V2 stone_uv(V3 p, V3 n) {
-    if (std::abs(n.y) > 0.7f) return {p.x / kStoneTile, p.z / kStoneTile};
+    if (std::abs(n.y) > 0.7f) return {p.x / kStoneTile, (n.y > 0 ? p.z : -p.z) / kStoneTile};
     if (std::abs(n.x) > std::abs(n.z)) return {(n.x > 0 ? -p.z : p.z) / kStoneTile, -p.y / kStoneTile};
     return {(n.z > 0 ? p.x : -p.x) / kStoneTile, -p.y / kStoneTile};
 }
