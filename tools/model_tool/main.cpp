@@ -1,6 +1,8 @@
 // velmo_models <output folder> <font.ttf>: writes the seven model files of the
 // show (names as in scene/model_files.h). The models are built side by side,
 // one thread each; every file is the same bytes on every run.
+#include <time.h>
+
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -18,7 +20,15 @@ struct Job {
     std::function<ModelFile()> make;
     bool ok;
     std::string error;
+    size_t bytes = 0;
+    double cpu_seconds = 0;  // of the thread that built it
 };
+
+double thread_cpu_seconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec + t.tv_nsec * 1e-9;
+}
 
 bool write_file(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -57,6 +67,7 @@ int main(int argc, char** argv) {
     std::vector<std::thread> threads;
     for (Job& job : jobs) {
         threads.emplace_back([&job, &folder]() {
+            double start = thread_cpu_seconds();
             ModelFile model = job.make();
             std::vector<uint8_t> bytes = write_glb(model, &job.error);
             if (bytes.empty()) {
@@ -64,11 +75,14 @@ int main(int argc, char** argv) {
                 return;
             }
             job.ok = write_file(folder + "/" + job.file_name, bytes, &job.error);
+            job.bytes = bytes.size();
+            job.cpu_seconds = thread_cpu_seconds() - start;
         });
     }
     for (std::thread& t : threads) t.join();
     int status = 0;
     for (const Job& job : jobs) {
+        if (job.ok) std::printf("velmo_models: %-16s %9zu bytes, %5.2f s of CPU\n", job.file_name, job.bytes, job.cpu_seconds);
         if (!job.ok) {
             std::fprintf(stderr, "velmo_models: %s\n", job.error.c_str());
             status = 1;
