@@ -162,6 +162,16 @@ Texel face_texel(const HeadShape& h, const FaceLook& look, float u, float v) {
         return t;
     }
     t.color = mix(t.color, look.lips, lips);
+    // the hair comes down over the forehead and in front of the ears
+    float hairline = h.eye_left.y + 8.5f + 0.012f * x * x - 1.5f * std::sin(x * 0.9f) * 0.5f;
+    float sideburn = smoothstep(h.radii.x * 0.72f, h.radii.x * 0.8f, std::abs(x)) * (y > h.mouth_y - 2);
+    float hair = std::max(smoothstep(hairline - 0.4f, hairline + 0.4f, y), sideburn);
+    if (hair > 0) {
+        float strands = 0.5f + 0.5f * std::sin(x * 3 + 4 * grain);
+        t.color = mix(t.color, look.hair * (0.8f + 0.6f * strands), hair);
+        t.height += 0.002f * hair * strands;
+        t.roughness = 0.5f;
+    }
     // rosy cheeks
     float blush = bump(x, y, h.mouth_x + 2, 5, 5, 4) + bump(x, y, -h.mouth_x - 2, 5, 5, 4);
     t.color = mix(t.color, rgb(214, 96, 90), 0.35f * clamp01(blush));
