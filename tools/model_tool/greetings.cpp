@@ -143,7 +143,7 @@ Greyscale blurred(const Greyscale& in, int radius) {
 
 const V3 kIcingColours[12] = {rgb(200, 30, 60), rgb(30, 110, 200), rgb(40, 150, 60), rgb(120, 50, 170),
                               rgb(220, 90, 20), rgb(20, 140, 150), rgb(180, 30, 120), rgb(60, 60, 190),
-                              rgb(190, 40, 30), rgb(30, 120, 90), rgb(140, 80, 20), rgb(90, 40, 140)};
+                              rgb(190, 40, 30), rgb(30, 120, 90), rgb(210, 20, 100), rgb(90, 40, 140)};
 
 Texel greeting_texel(const Greyscale& letters, const Greyscale& soft, V3 icing, int index, float u, float v) {
     // Both halves show the same word: the back half's picture is the front's.
