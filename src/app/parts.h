@@ -42,5 +42,6 @@ extern bool scene_setup_afresh_requested;
 // values raised to 0, then taken modulo the table size.
 int select_part(double part_value);
 
-// The clear colour that the shape effect and scene parts answer: (247, 173, 40)/255, alpha 0.
+// The clear colour that the shape effect and scene parts answer: (247, 173, 40)/255;
+// the alpha stays as the caller set it (the frame driver passes 0).
 void write_part_clear_color(float* rgba);

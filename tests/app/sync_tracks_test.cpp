@@ -374,11 +374,11 @@ TEST_F(ShippedTimeline, TracksStayInsideTheirReadersRanges) {
         {256, 1248, -130, 136.5f, ALL},       {256, 1248, 0, 350, UP_TO_SMOOTH},  {304, 1248, 30, 112.6f, ALL},
         {256, 1248, 0, 4, STEP},              {256, 1248, -30, 20, ALL},          {256, 1248, -231, 1820, ALL},
         {256, 1248, -150, 300, ALL},          {256, 1248, -130, 400, ALL},        {0, 1252, 0, 1, ALL},
-        {0, 1248, -150, 15, STEP},            {0, 1248, -1, 11, STEP},            {0, 904, 0, 5, STEP},
+        {0, 1248, -150, 15, STEP_SMOOTH},     {0, 1248, -1, 11, STEP},            {0, 904, 0, 5, STEP},
         {0, 911, 0.0625f, 4, STEP_SMOOTH_RAMP}, {0, 911, -0.7f, 0, STEP_SMOOTH},  {0, 911, -0.4f, 0.4f, STEP_SMOOTH_RAMP},
         {0, 1252, 0, 1, UP_TO_SMOOTH},        {0, 1248, 0, 0, STEP},              {0, 1248, 0, 9, STEP},
         {0, 1259, 0, 5, STEP},                {0, 1259, 0, 2.5f, STEP_SMOOTH},    {0, 1248, 0, 0, STEP},
-        {0, 1248, 0, 0, STEP},                {256, 1184, 0, 6, STEP},            {0, 1136, -1, 15.1f, UP_TO_SMOOTH},
+        {0, 1248, -0.3f, 0.3f, STEP},         {256, 1184, 0, 6, STEP},            {0, 1136, -1, 15.1f, UP_TO_SMOOTH},
         {0, 1136, 0, 2, STEP},                {0, 1136, 0.4f, 2, ALL},            {0, 1136, 0.5f, 1.3f, UP_TO_SMOOTH},
         {0, 1232, -1, 10, STEP},              {0, 992, 0.0001f, 2, UP_TO_SMOOTH},
     };
