@@ -146,8 +146,8 @@ void load_step() {
     for (PartFn part : part_table) part(PART_INIT, nullptr);
     // 2. Scratch memory for per-frame vertex data.
     if (!vertex_scratch) vertex_scratch = static_cast<uint8_t*>(std::calloc(vertex_scratch_size, 1));
-    // 3. The seven models.
-    // 4. Models loaded.
+    // 3. The seven models: no loader yet, so there is nothing to load.
+    // 4. With nothing to load, drawing need not wait for models.
     frame_driver.models_loaded = true;
     // 5. Spectrum set-up.
     spectrum_setup();

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "app/track_file.h"
+#include "audio/pcm_format.h"
 #include "platform/embedded.h"
 
 // ---------------------------------------------------------------------------
@@ -97,7 +98,7 @@ double track_value(TrackSlot slot, float row);
 // ---------------------------------------------------------------------------
 // The row clock
 
-inline constexpr double PLAYBACK_BYTES_PER_SECOND = 352800.0;  // f32 stereo at 44,100 frames/s
+inline constexpr double PLAYBACK_BYTES_PER_SECOND = kPcmBytesPerSecond;  // f32 stereo at 44,100 frames/s
 inline constexpr double ROWS_PER_SECOND = 6.666666666666667;   // 400 rows a minute
 
 extern float music_time;   // seconds of music played

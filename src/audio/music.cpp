@@ -21,8 +21,12 @@ static_assert(std::atomic<double>::is_always_lock_free);
 
 constexpr uint32_t kFreshBit = 4;  // set in history_middle when it holds a copy the reader has not taken
 
+// calloc: the zero pages come from the kernel, not from a 67 MB memset.
+void* zeroed_buffer(size_t bytes) { return std::calloc(bytes, 1); }
+
 struct MusicState {
     const PlaybackBackend* backend = &sdl_playback_backend;
+    MusicBufferAllocator allocate_buffer = zeroed_buffer;
     MusicSource source{};
     mpg123_handle* decoder = nullptr;
     PlaybackDevice device{};
@@ -107,6 +111,10 @@ void say(const char* line) {
 
 void select_playback_backend(const PlaybackBackend* backend) { music.backend = backend; }
 
+void set_music_buffer_allocator(MusicBufferAllocator allocate) {
+    music.allocate_buffer = allocate ? allocate : zeroed_buffer;
+}
+
 bool start_music(const void* bytes, int64_t size) {
     music.source = MusicSource{static_cast<const unsigned char*>(bytes), size, 0};
     music.decoder = open_decoder(&music.source);
@@ -134,8 +142,15 @@ bool start_music(const void* bytes, int64_t size) {
     }
     say("decoding full mp3...\n");
 
-    // calloc: the zero pages come from the kernel, not from a 67 MB memset.
-    auto* pcm = static_cast<float*>(std::calloc(static_cast<size_t>(kPcmBytes), 1));
+    // Without the buffer there is nothing to play: the show goes on silent with
+    // the clock at 0, as with a device that failed.
+    auto* pcm = static_cast<float*>(music.allocate_buffer(static_cast<size_t>(kPcmBytes)));
+    if (pcm == nullptr) {
+        say("Failed to allocate the music buffer.\n");
+        playback_device_close(&music.device);
+        close_decoder();
+        return false;
+    }
     music.pcm.store(pcm, std::memory_order_release);  // the music clock starts here
     decode_into(pcm);
 

@@ -1,10 +1,14 @@
+#include <epoxy/gl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "app/frame_driver.h"
 #include "app/parts.h"
 #include "app/sync_track_fixture.h"
+#include "audio/fft_image.h"
+#include "audio/spectrum.h"
 #include "platform/app_window.h"
 #include "support/frame_harness.h"
 
@@ -124,6 +128,25 @@ TEST(FrameDriverSessions, ASecondSessionDrawsLikeTheFirst) {
         EXPECT_LT(rgba[centre + 2], 100) << "session " << session;
         harness_close();
     }
+}
+
+// The "fft" image is uploaded after the frame's spectrum step: once app_frame
+// returns, it holds the smoothed spectrum of that same frame.
+TEST(FrameDriverSessions, FftImageHoldsTheSpectrumOfItsOwnFrame) {
+    ASSERT_TRUE(harness_open(160, 90));
+    harness_frame(1 * ms);
+    harness_frame(18 * ms, 44100 * 30);  // 30 s into the music
+    std::vector<float> image(kSpectrumBins);
+    for (int frame = 0; frame < 3; ++frame) {
+        harness_frame((35 + 17 * frame) * ms, 735);
+        ASSERT_NE(fft_image().id, 0u);
+        glGetTextureImage(gfx::gl_image_texture(fft_image()), 0, GL_RED, GL_FLOAT, GLsizei(image.size() * sizeof(float)),
+                          image.data());
+        const std::vector<float> smoothed(smoothed_spectrum(), smoothed_spectrum() + kSpectrumBins);
+        EXPECT_EQ(image, smoothed) << "frame " << frame;
+        EXPECT_GT(*std::max_element(smoothed.begin(), smoothed.end()), 0.0f) << "the music plays";
+    }
+    harness_close();
 }
 
 struct PartCase {

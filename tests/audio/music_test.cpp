@@ -252,10 +252,13 @@ int fake_closes = 0;
 bool fake_open_fails(PlaybackDevice*) { return false; }
 bool fake_open_works(PlaybackDevice*) { return true; }
 bool fake_start_fails(PlaybackDevice*) { return false; }
+bool fake_start_works(PlaybackDevice*) { return true; }
+void* no_memory(size_t) { return nullptr; }
 void fake_close(PlaybackDevice*) { ++fake_closes; }
 
 const PlaybackBackend kCannotOpen{"cannot-open", fake_open_fails, fake_start_fails, fake_close};
 const PlaybackBackend kCannotStart{"cannot-start", fake_open_works, fake_start_fails, fake_close};
+const PlaybackBackend kStarts{"starts", fake_open_works, fake_start_works, fake_close};
 
 struct FailureCase {
     const char* name;
@@ -263,6 +266,7 @@ struct FailureCase {
     const char* sdl_driver;  // SDL_AUDIODRIVER for the SDL backend, else null
     const char* message;
     int closes;  // of the fake backend: a device opened and not started is closed again
+    MusicBufferAllocator allocator = nullptr;  // null: the default
 };
 void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
@@ -274,9 +278,11 @@ TEST_P(DeviceFailure, PrintsWhyAndKeepsTheClockAtZero) {
     if (c.sdl_driver != nullptr) setenv("SDL_AUDIODRIVER", c.sdl_driver, 1);
     fake_closes = 0;
     select_playback_backend(c.backend);
+    set_music_buffer_allocator(c.allocator);
     testing::internal::CaptureStdout();
     const bool started = start_music(fixture_mp3().bytes, fixture_mp3().size);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), c.message);
+    set_music_buffer_allocator(nullptr);
     EXPECT_FALSE(started);
     EXPECT_FALSE(music_started());
     EXPECT_EQ(music_pcm(), nullptr) << "nothing is decoded";
@@ -302,7 +308,9 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(FailureCase{"cannot_open", &kCannotOpen, nullptr, "Failed to open playback device.\n", 0},
                     FailureCase{"cannot_start", &kCannotStart, nullptr, "Failed to start playback device.\n", 1},
                     FailureCase{"sdl_without_a_driver", &sdl_playback_backend, "no-such-driver",
-                                "Failed to open playback device.\n", 0}),
+                                "Failed to open playback device.\n", 0},
+                    FailureCase{"no_memory_for_the_music", &kStarts, nullptr,
+                                "decoding full mp3...\nFailed to allocate the music buffer.\n", 1, no_memory}),
     [](const testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
 // ---- the decoder's byte source ----
