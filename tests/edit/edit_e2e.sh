@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # velmo-edit under X against the scripted editor, as someone editing would use
-# it: the editor pauses, jumps to row 100, sets "part" to 1 there and saves; the
-# window goes from the empty part's black to the part colour, the 32 track
-# files land in the save folder, and Escape ends the program with status 0.
+# it: the editor pauses, jumps to row 100, sets "bg.index" to -0.5 (solid
+# black) there and saves; the window goes from the intro's pattern background
+# to black behind the captions, the 32 track files land in the save folder, and
+# Escape ends the program with status 0.
 # Usage: edit_e2e.sh <velmo-edit> <scripted_editor_run> <output folder>
 set -u
 edit=$1
@@ -18,7 +19,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 shot() { echo "shell import -window \"\$(xdotool search --name '^velmo-edit$' | head -1)\" $out/$1.png"; }
 
-"$editor" 0 synced "pause 1" "row 100" "wait 0.5" "$(shot before)" "key part 100 1 0" "wait 0.5" "$(shot part_changed)" \
+"$editor" 0 synced "pause 1" "row 100" "wait 0.5" "$(shot before)" "key bg.index 100 -0.5 0" "wait 0.5" "$(shot bg_changed)" \
   save "wait 0.5" >"$out/editor.log" 2>&1 &
 editor_pid=$!
 port=
@@ -36,10 +37,11 @@ wait $editor_pid || fail "the scripted editor's script failed: $(cat "$out/edito
 # Mean brightness of a screenshot, 0 to 1.
 mean() { convert "$out/$1.png" -format '%[fx:mean]' info: 2>/dev/null || echo missing; }
 before=$(mean before)
-part_changed=$(mean part_changed)
-echo "mean brightness: before $before, part changed $part_changed"
-awk -v m="$before" 'BEGIN {exit !(m != "missing" && m < 0.02)}' || fail "row 100 of the empty part is not black ($before)"
-awk -v m="$part_changed" 'BEGIN {exit !(m != "missing" && m > 0.3)}' || fail "part 1 at row 100 did not show its colour ($part_changed)"
+bg_changed=$(mean bg_changed)
+echo "mean brightness: before $before, background changed $bg_changed"
+awk -v m="$before" 'BEGIN {exit !(m != "missing" && m > 0.2)}' || fail "row 100 does not show the intro's background ($before)"
+awk -v b="$before" -v m="$bg_changed" 'BEGIN {exit !(m != "missing" && m < b / 2)}' ||
+  fail "the black background set at row 100 did not show ($before before, $bg_changed after)"
 
 [ "$(ls "$out/saved" 2>/dev/null | grep -c '\.track$')" = 32 ] || fail "the save did not write 32 track files"
 grep -q "saved 32 track files to $out/saved" "$out/edit.log" || fail "the save did not say where: $(cat "$out/edit.log")"
