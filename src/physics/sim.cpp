@@ -235,6 +235,7 @@ std::unique_ptr<shape_s> make_hull(int32_t count, const float* points, int32_t& 
     s->inner_radius = inner;
     s->outer_radius = outer;
     s->planes = planes_out;
+    s->points = static_cast<int32_t>(reduced.size());
     return s;
 }
 
@@ -330,6 +331,7 @@ int32_t build_mesh_shape(int32_t vertex_count, const float* vertices, int32_t in
     auto s = std::make_unique<shape_s>();
     s->shape = shape;
     s->is_mesh = true;
+    s->triangles = static_cast<int32_t>(storage->indices.size() / 3);
     btVector3 lo(BT_LARGE_FLOAT, BT_LARGE_FLOAT, BT_LARGE_FLOAT), hi = -lo;
     for (size_t i = 0; i < storage->indices.size(); ++i) {
         lo.setMin(point(storage->indices[i]));
@@ -634,6 +636,19 @@ bool sim_s::is_active(BodyID id) const {
 bool sim_s::is_static(BodyID id) const {
     const body_slot* s = world ? world->find(id) : nullptr;
     return s && s->body->isStaticOrKinematicObject();
+}
+
+float sim_s::get_mass(BodyID id) const {
+    const body_slot* s = world ? world->find(id) : nullptr;
+    return s && s->body->getInvMass() > 0 ? 1 / s->body->getInvMass() : 0;
+}
+
+vec3 sim_s::get_inertia(BodyID id) const {
+    const body_slot* s = world ? world->find(id) : nullptr;
+    if (!s) return {0, 0, 0};
+    const btVector3& inv = s->body->getInvInertiaDiagLocal();
+    auto invert = [](btScalar x) { return x > 0 ? 1 / x : 0; };
+    return {invert(inv.x()), invert(inv.y()), invert(inv.z())};
 }
 
 int32_t sim_s::body_count() const { return world ? world->live : 0; }

@@ -76,6 +76,8 @@ struct shape_s {
     float inner_radius = 0;             // distance from the centre of mass to the nearest face
     float outer_radius = 0;             // distance from the centre of mass to the farthest point
     int32_t planes = 0;                 // face planes of a hull, 0 otherwise
+    int32_t points = 0;                 // points of a hull after reduction, 0 otherwise
+    int32_t triangles = 0;              // triangles of a mesh after sanitising, 0 otherwise
 
     struct storage_s;                   // the vertex and index arrays a mesh shape reads
     std::unique_ptr<storage_s> storage;
@@ -214,6 +216,8 @@ struct sim_s {
     bool is_valid(BodyID body) const;   // names a live body
     bool is_active(BodyID body) const;  // awake and simulated; statics never are
     bool is_static(BodyID body) const;
+    float get_mass(BodyID body) const;     // 0 for statics and invalid ids
+    vec3 get_inertia(BodyID body) const;   // principal moments about the centre of mass
     int32_t body_count() const;
     int32_t active_body_count() const;
     // Whether the last step left contact points between the two bodies.
