@@ -144,6 +144,12 @@ struct sim_settings_s {
     bool allow_sleeping = true;                // bodies may deactivate (DISABLE_DEACTIVATION otherwise)
     bool check_active_edges = true;            // contacts with a static mesh's inner edges and
                                                // back faces are turned to the face normal
+    // Added: a body slow for time_before_sleep rests on its own, solid for the
+    // others, even while its island is awake (a pile under a stream of pieces
+    // never sleeps as a whole); a body striking it faster than wake_speed
+    // wakes it.
+    bool rest_in_busy_piles = true;
+    float wake_speed = 2.0f;
 };
 
 // ---- the world --------------------------------------------------------------
@@ -224,6 +230,8 @@ struct sim_s {
     bool in_contact(BodyID a, BodyID b) const;
     // Contact pairs with at least one point after the last step.
     int32_t contact_pair_count() const;
+    // Pairs whose bounds overlap in the broad phase (each one a narrow-phase test).
+    int32_t broad_phase_pair_count() const;
 
     struct world_s;  // the Bullet objects and the body slots
     std::unique_ptr<world_s> world;

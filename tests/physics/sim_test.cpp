@@ -292,6 +292,7 @@ TEST_F(World, RestitutionBouncesOffAStaticFloor) {
         for (int i = 0; i < 120; ++i) {
             sim.step(1.0f / 60, 4);
             float vy = sim.get_linear_velocity(piece).y;
+            if (getenv("DBG") && i < 60) printf("%d y %.3f vy %.3f\n", i, translation(sim.get_transform(piece)).y, vy);
             if (vy > 0.5f) hit = true;
             if (hit) highest_after_impact = std::max(highest_after_impact, translation(sim.get_transform(piece)).y);
         }
