@@ -5,7 +5,6 @@
 #include <BulletCollision/CollisionDispatch/btCollisionObjectWrapper.h>
 
 #include <new>
-#include <cstdlib>
 
 namespace {
 
@@ -90,7 +89,7 @@ public:
             hi.setMax(local[i]);
         }
         const btScalar margin = shape->getMargin();
-        const btScalar reach = getenv("VELMO_REACH") ? atof(getenv("VELMO_REACH")) : manifold_->getContactBreakingThreshold();
+        const btScalar reach = manifold_->getContactBreakingThreshold();
         const btVector3 pad(margin + reach, margin + reach, margin + reach);
 
         vertex_face_collector collect;

@@ -13,14 +13,13 @@
 #include <cmath>
 #include <cstdio>
 #include <set>
-#include <cstdlib>
 
 std::vector<std::unique_ptr<shape_s>> shape_list;
 sim_s* sim_world = nullptr;
 
 namespace {
 
-float hull_margin = getenv("VELMO_MARGIN") ? atof(getenv("VELMO_MARGIN")) : 0.05f;
+constexpr float hull_margin = 0.05f;  // the hull's convex radius, kept inside its faces
 
 btVector3 to_bt(vec3 v) { return {v.x, v.y, v.z}; }
 vec3 to_vec3(const btVector3& v) { return {v.x(), v.y(), v.z()}; }
@@ -180,7 +179,7 @@ mass_s hull_mass(const btConvexHullComputer& hull, const std::vector<std::vector
     return m;
 }
 
-std::unique_ptr<shape_s> make_hull(int32_t count, const float* points, int32_t& planes_out) {
+std::unique_ptr<shape_s> make_hull(int32_t count, const float* points, int max_points, int32_t& planes_out) {
     planes_out = 0;
     if (count < 4 || !points) return nullptr;
     for (int64_t i = 0; i < int64_t(count) * 3; ++i)
@@ -189,7 +188,7 @@ std::unique_ptr<shape_s> make_hull(int32_t count, const float* points, int32_t& 
     btConvexHullComputer full;
     full.compute(points, 3 * sizeof(float), count, 0, 0);
     if (full.vertices.size() < 4 || full.faces.size() < 4) return nullptr;
-    std::vector<btVector3> reduced = reduce_points(full, max_hull_points);
+    std::vector<btVector3> reduced = reduce_points(full, max_points);
     if (reduced.size() < 4) return nullptr;
 
     btConvexHullComputer hull;
@@ -298,9 +297,9 @@ struct shape_s::storage_s {
 shape_s::shape_s() = default;
 shape_s::~shape_s() { delete shape; }
 
-int32_t build_convex_hull_shape(int32_t count, const float* points) {
+int32_t build_convex_hull_shape(int32_t count, const float* points, int32_t max_points) {
     int32_t planes = 0;
-    std::unique_ptr<shape_s> s = make_hull(count, points, planes);
+    std::unique_ptr<shape_s> s = make_hull(count, points, std::clamp(max_points, 4, max_hull_points), planes);
     std::printf("  %d convex planes\n", planes);
     if (!s) return -1;
     shape_list.push_back(std::move(s));
@@ -645,7 +644,7 @@ void sim_s::init() {
     memory.m_defaultMaxCollisionAlgorithmPoolSize = 65536;
     world->configuration = std::make_unique<btDefaultCollisionConfiguration>(memory);
     world->dispatcher = std::make_unique<btCollisionDispatcher>(world->configuration.get());
-    if (settings.check_active_edges && !getenv("VELMO_GJK_MESH")) use_hull_mesh_contacts(world->dispatcher.get());
+    if (settings.check_active_edges) use_hull_mesh_contacts(world->dispatcher.get());
     world->broad_phase = std::make_unique<btDbvtBroadphase>();
     world->solver = std::make_unique<btSequentialImpulseConstraintSolver>();
     world->dynamics = std::make_unique<dynamics_world>(world->dispatcher.get(), world->broad_phase.get(),
@@ -654,7 +653,9 @@ void sim_s::init() {
     // Sleeping bodies and statics keep their bounds; every call that moves a
     // body updates them itself.
     world->dynamics->setForceUpdateAllAabbs(false);
-    if (getenv("VELMO_DEFER")) world->broad_phase->m_deferedcollide = true;
+    // New overlaps are found once a step, tree against tree, rather than
+    // with a query for every body that moved: most of them move.
+    world->broad_phase->m_deferedcollide = true;
     world->dynamics->cast_threshold = settings.linear_cast_threshold;
     world->dynamics->cast_penetration = settings.linear_cast_max_penetration;
     world->dynamics->rest_alone = settings.rest_in_busy_piles && settings.allow_sleeping;
@@ -667,7 +668,10 @@ void sim_s::init() {
     solver.m_splitImpulse = settings.num_position_steps > 0;
     solver.m_erp = settings.baumgarte;
     solver.m_erp2 = settings.baumgarte;
-    solver.m_linearSlop = getenv("VELMO_SLOP") ? settings.penetration_slop : 0;
+    // Bullet's slop also takes slop / step off every bounce (its solver aims
+    // at restitution − distance / step), which at four sub-steps leaves a
+    // quarter of it; the slop only decides when split impulse takes over.
+    solver.m_linearSlop = 0;
     solver.m_splitImpulsePenetrationThreshold = -settings.penetration_slop;
     solver.m_restitutionVelocityThreshold = settings.min_velocity_for_restitution;
     if (settings.constraint_warm_start)

@@ -90,14 +90,18 @@ struct shape_s {
 // by all bodies made from them.
 extern std::vector<std::unique_ptr<shape_s>> shape_list;
 
-// A hull is reduced to at most this many points before it enters the world.
+// A hull is reduced to at most max_hull_points points before it enters the
+// world, by default to hull_points: the collision cost of a piece grows with
+// its points, and 16 keep a piece's outline within a few per cent.
 constexpr int max_hull_points = 32;
+constexpr int hull_points = 16;
 
-// Convex hull of count points (3 floats each, x y z), margin 0.05. Prints
+// Convex hull of count points (3 floats each, x y z), reduced to at most
+// max_points (4 to max_hull_points) of them, margin 0.05. Prints
 // "  %d convex planes\n" with the built hull's face count (0 when it could not
 // be built) and returns the new shape id, or −1 for fewer than four points or
 // points that span no volume (coplanar, collinear, coincident, non-finite).
-int32_t build_convex_hull_shape(int32_t count, const float* points);
+int32_t build_convex_hull_shape(int32_t count, const float* points, int32_t max_points = hull_points);
 
 // Static triangle mesh (btBvhTriangleMeshShape) over vertex_count vertices (3
 // floats each) and index_count / 3 triangles of 16-bit indices. Degenerate

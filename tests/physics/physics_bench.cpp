@@ -6,7 +6,7 @@
 // count of active bodies, and how many pieces a second fell through the mesh
 // (recycled from inside the pyramid's footprint).
 //
-//   physics_bench [case ...] [--steps N] [--warmup N] [--velocity-steps N] [--sleep V] [--wake V] [--no-rest] [--profile]
+//   physics_bench [case ...] [--steps N] [--warmup N] [--velocity-steps N] [--sleep V] [--wake V] [--no-rest] [--hull-points N] [--profile]
 //
 // Cases: pyramid (3,200 pieces, 1 sub-step), pyramid1024 (1,024, 4),
 // pyramid2048 (2,048, 2), pile (3,200 pieces dropped into a bowl, 1 sub-step).
@@ -145,6 +145,8 @@ int32_t build_bowl() {
 
 // Hulls of 20 to 56 points the size of the show's pieces: chips about 2 across
 // and thin, cheese and dice cubes about 1, beans and kernels about 0.8.
+int piece_points = hull_points;
+
 std::vector<int32_t> build_pieces(std::mt19937& rng) {
     std::uniform_real_distribution<float> u(-1, 1);
     std::vector<int32_t> shapes;
@@ -167,7 +169,7 @@ std::vector<int32_t> build_pieces(std::mt19937& rng) {
             }
             p.insert(p.end(), {x, y, z});
         }
-        int32_t id = build_convex_hull_shape(n, p.data());
+        int32_t id = build_convex_hull_shape(n, p.data(), piece_points);
         if (id >= 0) shapes.push_back(id);
     }
     return shapes;
@@ -358,6 +360,7 @@ int main(int argc, char** argv) {
         else if (a == "--warmup") o.warmup = std::atoi(next());
         else if (a == "--velocity-steps") o.velocity_steps = std::atoi(next());
         else if (a == "--profile") o.profile = true;
+        else if (a == "--hull-points") piece_points = std::atoi(next());
         else if (a == "--no-rest") o.rest = false;
         else if (a == "--wake") o.wake = static_cast<float>(std::atof(next()));
         else if (a == "--sleep") o.sleep = static_cast<float>(std::atof(next()));
