@@ -375,3 +375,50 @@ TEST(MeshShape, SanitisingAndBadInput) {
         }
     }
 }
+
+// Pieces thrown hard at a thin one-sided sheet, one sub-step at 60 Hz and
+// gravity 100 as in the pyramid scene: none may end up under it.
+TEST(FallThrough, FastPiecesStayOnAThinSheet) {
+    std::vector<float> chip;
+    for (int i = 0; i < 24; ++i) {
+        float a = 6.2831853f * i / 24;
+        chip.insert(chip.end(), {std::cos(a), i % 2 ? 0.15f : -0.15f, std::sin(a)});
+    }
+    testing::internal::CaptureStdout();
+    int32_t chip_shape = build_convex_hull_shape(24, chip.data());
+    testing::internal::GetCapturedStdout();
+    struct Case {
+        const char* what;
+        int32_t shape;
+        vec3 velocity;
+    } cases[] = {
+        {"chip straight down", chip_shape, {0, -180, 0}},
+        {"chip at the top speed", chip_shape, {0, -max_linear_velocity, 0}},
+        {"chip glancing", chip_shape, {120, -150, 40}},
+        {"cube straight down", box_shape({0.5f, 0.5f, 0.5f}), {0, -300, 0}},
+    };
+    int32_t sheet = floor_shape(60);
+    for (const Case& c : cases) {
+        sim_s sim;
+        sim.init();
+        sim.set_gravity({0, -100, 0});
+        sim.create_body(sheet, false);
+        std::vector<BodyID> pieces;
+        for (int i = 0; i < 100; ++i) {
+            BodyID b = sim.create_body(c.shape, true);
+            sim.set_material(b, 0.2f, 0.8f);
+            sim.set_position(b, {float(i % 10) * 4 - 20, 6 + float(i % 7), float(i / 10) * 4 - 20}, false);
+            sim.set_rotation(b, quat_from_axis_angle(normalize({float(i % 3), 1, float(i % 5)}), float(i)),
+                             Activation::Activate);
+            sim.set_linear_velocity(b, c.velocity);
+            pieces.push_back(b);
+        }
+        for (int step = 0; step < 90; ++step) sim.step(1.0f / 60, 1);
+        int below = 0;
+        for (BodyID b : pieces) {
+            vec3 p = sim.get_position(b);
+            below += p.y < -0.5f && std::fabs(p.x) < 59 && std::fabs(p.z) < 59;
+        }
+        EXPECT_EQ(below, 0) << c.what;
+    }
+}
