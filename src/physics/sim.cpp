@@ -635,6 +635,7 @@ void sim_s::init() {
     gCalculateCombinedRestitutionCallback = combined_restitution;
     gContactAddedCallback = mesh_contact_added;
     gDeactivationTime = settings.time_before_sleep;
+    gContactBreakingThreshold = settings.speculative_contact_distance;
 
     world = std::make_unique<world_s>();
     // The dispatcher's pools are the world's temporary memory: manifolds for
