@@ -3,6 +3,8 @@
 #include <btBulletCollisionCommon.h>
 #include <BulletCollision/CollisionDispatch/btActivatingCollisionAlgorithm.h>
 #include <BulletCollision/CollisionDispatch/btCollisionObjectWrapper.h>
+#include <BulletCollision/CollisionDispatch/btConvexConvexAlgorithm.h>
+#include <BulletCollision/NarrowPhaseCollision/btGjkEpaPenetrationDepthSolver.h>
 
 #include <new>
 
@@ -129,7 +131,68 @@ private:
     bool swapped_;
 };
 
+pair_cache_limits cache_limits{0, 2};  // never hits until set
+
+class cached_hull_pair : public btCollisionAlgorithm {
+public:
+    cached_hull_pair(const btCollisionAlgorithmConstructionInfo& ci, const btCollisionObjectWrapper* body0,
+                     const btCollisionObjectWrapper* body1, btConvexPenetrationDepthSolver* depth)
+        : btCollisionAlgorithm(ci), test_(ci.m_manifold, ci, body0, body1, depth, 0, 3) {}
+
+    void processCollision(const btCollisionObjectWrapper* body0, const btCollisionObjectWrapper* body1,
+                          const btDispatcherInfo& info, btManifoldResult* result) override {
+        const btTransform relative = body0->getWorldTransform().inverseTimes(body1->getWorldTransform());
+        if (tested_) {
+            btManifoldArray manifolds;
+            test_.getAllContactManifolds(manifolds);
+            const btScalar moved = (relative.getOrigin() - last_.getOrigin()).length2();
+            const btQuaternion turn = relative.getRotation() * last_.getRotation().inverse();
+            if (manifolds.size() == 1 && manifolds[0]->getNumContacts() > 0 &&
+                moved < cache_limits.max_delta_position_sq && btFabs(turn.w()) > cache_limits.cos_max_delta_rotation_div2) {
+                result->setPersistentManifold(manifolds[0]);
+                result->refreshContactPoints();
+                return;
+            }
+        }
+        test_.processCollision(body0, body1, info, result);
+        last_ = relative;
+        tested_ = true;
+    }
+
+    btScalar calculateTimeOfImpact(btCollisionObject* a, btCollisionObject* b, const btDispatcherInfo& info,
+                                   btManifoldResult* result) override {
+        return test_.calculateTimeOfImpact(a, b, info, result);
+    }
+    void getAllContactManifolds(btManifoldArray& manifolds) override { test_.getAllContactManifolds(manifolds); }
+
+    struct create_func : btCollisionAlgorithmCreateFunc {
+        btGjkEpaPenetrationDepthSolver depth;
+        btCollisionAlgorithm* CreateCollisionAlgorithm(btCollisionAlgorithmConstructionInfo& ci,
+                                                       const btCollisionObjectWrapper* body0,
+                                                       const btCollisionObjectWrapper* body1) override {
+            void* memory = ci.m_dispatcher1->allocateCollisionAlgorithm(sizeof(cached_hull_pair));
+            return new (memory) cached_hull_pair(ci, body0, body1, &depth);
+        }
+    };
+
+private:
+    btConvexConvexAlgorithm test_;
+    btTransform last_;
+    bool tested_ = false;
+};
+
 }  // namespace
+
+int contact_algorithm_size() {
+    return static_cast<int>(sizeof(cached_hull_pair) > sizeof(hull_mesh_algorithm) ? sizeof(cached_hull_pair)
+                                                                                  : sizeof(hull_mesh_algorithm));
+}
+
+void use_hull_pair_cache(btCollisionDispatcher* dispatcher, pair_cache_limits limits) {
+    static cached_hull_pair::create_func create;
+    cache_limits = limits;
+    dispatcher->registerCollisionCreateFunc(CONVEX_HULL_SHAPE_PROXYTYPE, CONVEX_HULL_SHAPE_PROXYTYPE, &create);
+}
 
 void use_hull_mesh_contacts(btCollisionDispatcher* dispatcher) {
     static hull_mesh_algorithm::create_func hull_first;

@@ -11,3 +11,15 @@ class btCollisionDispatcher;
 
 // Makes the dispatcher use these contacts for hull–mesh pairs, both orders.
 void use_hull_mesh_contacts(btCollisionDispatcher* dispatcher);
+
+// Hull–hull pairs keep their contacts without a new test while the two have
+// moved less than these against each other since the last one: the contact
+// points are only brought up to date (the original library's body-pair cache).
+struct pair_cache_limits {
+    float max_delta_position_sq;
+    float cos_max_delta_rotation_div2;
+};
+void use_hull_pair_cache(btCollisionDispatcher* dispatcher, pair_cache_limits limits);
+
+// The largest of these algorithms: the dispatcher's algorithm pool must hold it.
+int contact_algorithm_size();

@@ -643,9 +643,13 @@ void sim_s::init() {
     btDefaultCollisionConstructionInfo memory;
     memory.m_defaultMaxPersistentManifoldPoolSize = 32768;
     memory.m_defaultMaxCollisionAlgorithmPoolSize = 65536;
+    memory.m_customCollisionAlgorithmMaxElementSize = contact_algorithm_size();
     world->configuration = std::make_unique<btDefaultCollisionConfiguration>(memory);
     world->dispatcher = std::make_unique<btCollisionDispatcher>(world->configuration.get());
     if (settings.check_active_edges) use_hull_mesh_contacts(world->dispatcher.get());
+    if (settings.use_body_pair_contact_cache)
+        use_hull_pair_cache(world->dispatcher.get(), {settings.body_pair_cache_max_delta_position_sq,
+                                                      settings.body_pair_cache_cos_max_delta_rotation_div2});
     world->broad_phase = std::make_unique<btDbvtBroadphase>();
     world->solver = std::make_unique<btSequentialImpulseConstraintSolver>();
     world->dynamics = std::make_unique<dynamics_world>(world->dispatcher.get(), world->broad_phase.get(),

@@ -133,8 +133,9 @@ struct sim_settings_s {
     float linear_cast_max_penetration = 0.25f; // the sweep's allowed penetration, as that fraction
     float manifold_tolerance_sq = 1.0e-6f;     // none: Bullet keeps its own four-point manifolds
     float max_penetration_distance = 0.2f;     // none
-    float body_pair_cache_max_delta_position_sq = 1.0e-6f;       // none
-    float body_pair_cache_cos_max_delta_rotation_div2 = 0.99984771f;  // none
+    float body_pair_cache_max_delta_position_sq = 1.0e-6f;       // a hull pair that moved less than
+    float body_pair_cache_cos_max_delta_rotation_div2 = 0.99984771f;  // this against each other
+                                                                 // keeps its contacts untested
     float contact_normal_cos_max_delta_rotation = 0.99619472f;   // none
     float contact_point_preserve_lambda_max_dist_sq = 1.0e-4f;   // none (points are matched
                                                                  // within the breaking threshold)
@@ -146,7 +147,7 @@ struct sim_settings_s {
     float point_velocity_sleep_threshold = 0.03f;  // each body's linear sleeping threshold; the
                                                    // angular one is this over its outer radius
     bool constraint_warm_start = true;         // solver mode SOLVER_USE_WARMSTARTING
-    bool use_body_pair_contact_cache = true;   // none: Bullet always keeps persistent manifolds
+    bool use_body_pair_contact_cache = true;   // the cache above (Bullet alone always re-tests)
     bool use_manifold_reduction = true;        // none: always at most four points per pair
     bool allow_sleeping = true;                // bodies may deactivate (DISABLE_DEACTIVATION otherwise)
     bool check_active_edges = true;            // hull–mesh contacts are vertex–face contacts along
