@@ -17,6 +17,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils xdotool libgl1-mesa-dri libglx-mesa0 mesa-utils
   x11-apps x11-xserver-utils imagemagick sox strace
+  # numbers stay in the C locale under a comma-decimal user locale
+  locales-all
   # loudness and spectrum reports of the rendered music
   ffmpeg
 )

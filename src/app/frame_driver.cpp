@@ -7,6 +7,9 @@
 #include "audio/music.h"
 #include "audio/spectrum.h"
 #include "gfx/gfx.h"
+#include "layers/background.h"
+#include "layers/image_overlays.h"
+#include "layers/shape_renderer.h"
 #include "platform/app_window.h"
 #include "platform/clock.h"
 #include "platform/embedded.h"
@@ -36,6 +39,13 @@ double part_track_value() {
     return track_value(TRACK_PART, current_row);
 }
 
+// Layer 0 or 1 of the caption overlays at the current row.
+ImageLayerValues image_layer_values(int layer) {
+    auto value = [layer](int field) { return track_value(image_track(layer, field), current_row); };
+    return {value(IMG_ALPHA), value(IMG_ANGLE), value(IMG_INDEX), value(IMG_MODE),
+            value(IMG_SCALE), value(IMG_X),     value(IMG_Y)};
+}
+
 }  // namespace
 
 bool content_ready() { return frame_driver.models_loaded && spectrum_bins() != 0; }
@@ -55,6 +65,9 @@ void app_init() {
     resize_targets(platform::framebuffer_width(), platform::framebuffer_height());
     // 6. The line library of the original design draws nothing: there is nothing to set up.
     // 7. Shape renderer, background layer and caption overlays.
+    shape_renderer_setup();
+    background_setup();
+    image_overlays_setup();
     // 8. The sync tracks.
     open_sync_tracks();
 }
@@ -111,7 +124,10 @@ void app_frame() {
     // 12. Background, the active part, caption overlays; without content the composite is neutral.
     FrameInfo main_info = make_frame_info(false);
     if (!frame_driver.loading && content_ready()) {
+        draw_background(main_info, track_value(TRACK_BG_INDEX, current_row), smoothed_spectrum(), vertex_scratch);
         active(PART_DRAW, &main_info);
+        const ImageLayerValues layers[2] = {image_layer_values(0), image_layer_values(1)};
+        draw_image_overlays(layers, main_info.time);
     } else {
         composite_params = CompositeParams{0.0f, 0.0f, 0.0f};
     }
@@ -130,8 +146,8 @@ void load_step() {
     for (PartFn part : part_table) part(PART_INIT, nullptr);
     // 2. Scratch memory for per-frame vertex data.
     if (!vertex_scratch) vertex_scratch = static_cast<uint8_t*>(std::calloc(vertex_scratch_size, 1));
-    // 3. The seven models.
-    // 4. Models loaded.
+    // 3. The seven models: no loader yet, so there is nothing to load.
+    // 4. With nothing to load, drawing need not wait for models.
     frame_driver.models_loaded = true;
     // 5. Spectrum set-up.
     spectrum_setup();

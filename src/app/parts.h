@@ -32,9 +32,16 @@ bool empty_part(int32_t message, void* argument);
 bool shape_effect_part(int32_t message, void* argument);
 bool scene_part(int32_t message, void* argument);
 
+// Set by a program that moves the playback position (velmo-edit's jumps; the
+// show never jumps): at its next update the scene part is to set its current
+// scene up afresh, as at its first update, and clear the flag. Nothing reads
+// it until the scene director lands.
+extern bool scene_setup_afresh_requested;
+
 // The part index for a "part" track value: truncated toward zero, negative
 // values raised to 0, then taken modulo the table size.
 int select_part(double part_value);
 
-// The clear colour that the shape effect and scene parts answer: (247, 173, 40)/255, alpha 0.
+// The clear colour that the shape effect and scene parts answer: (247, 173, 40)/255;
+// the alpha stays as the caller set it (the frame driver passes 0).
 void write_part_clear_color(float* rgba);

@@ -2,6 +2,8 @@
 
 #include <gtk/gtk.h>
 
+#include <clocale>
+
 namespace {
 
 // The dialog is laid out in the dialog units of its original template
@@ -32,8 +34,14 @@ gboolean on_key(GtkWidget* dialog, GdkEventKey* event, gpointer) {
 
 }  // namespace
 
+bool init_dialog_toolkit() {
+    bool ready = gtk_init_check(nullptr, nullptr);
+    std::setlocale(LC_NUMERIC, "C");  // set to the user's by the toolkit even when it finds no display
+    return ready;
+}
+
 bool run_setup_dialog(const DisplayModeList& list, SetupChoice* choice) {
-    if (!gtk_init_check(nullptr, nullptr)) return false;
+    if (!init_dialog_toolkit()) return false;
 
     GtkWidget* dialog = gtk_dialog_new();
     gtk_window_set_title(GTK_WINDOW(dialog), "we like velmos");

@@ -8,3 +8,8 @@
 // choice into *choice; a cancel leaves it untouched. Returns false when no
 // dialog can be shown (no display), which leaves *choice untouched as well.
 bool run_setup_dialog(const DisplayModeList& list, SetupChoice* choice);
+
+// The dialog's first step: starts the toolkit (false without a display). The
+// toolkit switches the process to the user's locale; numbers stay in the C
+// locale (LC_NUMERIC "C"), so printf and strtod keep the decimal point.
+bool init_dialog_toolkit();

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <memory>
 
+#include "app/editable_tracks.h"
+
 // ---------------------------------------------------------------------------
 // The track player
 
@@ -24,36 +26,6 @@ void sync_set_io_cb(SyncDevice* device, const SyncIoCb* cb) { device->io = *cb; 
 
 void sync_destroy_device(SyncDevice* device) { delete device; }
 
-namespace {
-
-uint32_t le32(const unsigned char* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-// Reads the keys from an open file: the count, then per key three reads (row,
-// value, type as a signed byte). A key the file ends inside is dropped together
-// with everything after it; the count is never trusted for an allocation.
-void read_keys(const SyncIoCb& io, void* file, std::vector<TrackKey>& keys) {
-    unsigned char word[4];
-    if (io.read(word, 1, 4, file) != 4) return;
-    uint32_t count = le32(word);
-    for (uint32_t k = 0; k < count; ++k) {
-        unsigned char row[4], value[4];
-        signed char type;
-        if (io.read(row, 1, 4, file) != 4) return;
-        if (io.read(value, 1, 4, file) != 4) return;
-        if (io.read(&type, 1, 1, file) != 1) return;
-        TrackKey key;
-        key.row = static_cast<int32_t>(le32(row));
-        uint32_t bits = le32(value);
-        std::memcpy(&key.value, &bits, 4);
-        key.type = type;
-        keys.push_back(key);
-    }
-}
-
-}  // namespace
-
 const SyncTrack* sync_get_track(SyncDevice* device, const char* name) {
     for (const auto& track : device->tracks)
         if (track->name == name) return track.get();
@@ -63,7 +35,9 @@ const SyncTrack* sync_get_track(SyncDevice* device, const char* name) {
     if (device->io.open) {
         std::string path = device->base + "_" + encode_track_name(name, '-') + ".track";
         if (void* file = device->io.open(path.data(), "rb")) {
-            read_keys(device->io, file, track->keys);
+            const SyncIoCb& io = device->io;
+            read_track_keys([&](unsigned char* destination, size_t n) { return io.read(destination, 1, n, file); },
+                            track->keys);
             device->io.close(file);
         }
     }
@@ -74,8 +48,8 @@ const SyncTrack* sync_get_track(SyncDevice* device, const char* name) {
 namespace {
 
 // The last key whose row <= row, or -1 when row is before the first key.
-int find_key_floor(const std::vector<TrackKey>& keys, int row) {
-    int lo = 0, hi = static_cast<int>(keys.size());
+int find_key_floor(const TrackKey* keys, int count, int row) {
+    int lo = 0, hi = count;
     while (lo < hi) {
         int mid = (lo + hi) / 2;
         if (keys[mid].row < row)
@@ -97,12 +71,12 @@ int floor_to_int(double row) {
 
 }  // namespace
 
-double sync_get_val(const SyncTrack* track, double row) {
-    if (!track || track->keys.empty()) return 0.0;
-    const std::vector<TrackKey>& keys = track->keys;
-    int k = find_key_floor(keys, floor_to_int(row));
-    if (k < 0) return keys.front().value;
-    if (k >= static_cast<int>(keys.size()) - 1) return keys.back().value;
+double track_keys_value(const TrackKey* keys, size_t count, double row) {
+    if (count == 0) return 0.0;
+    const int n = static_cast<int>(count);
+    int k = find_key_floor(keys, n, floor_to_int(row));
+    if (k < 0) return keys[0].value;
+    if (k >= n - 1) return keys[n - 1].value;
 
     const TrackKey& a = keys[k];
     const TrackKey& b = keys[k + 1];
@@ -111,10 +85,15 @@ double sync_get_val(const SyncTrack* track, double row) {
     switch (a.type) {
     case KEY_STEP: return a.value;
     case KEY_LINEAR: return a.value + d * t;
-    case KEY_SMOOTH: return a.value + d * t * t * (3 - 2 * t);
+    case KEY_SMOOTH: return a.value + d * (t * t * (3 - 2 * t));  // the weight first, as the player groups it
     case KEY_RAMP: return a.value + d * std::pow(t, 2.0);
     default: return 0.0;
     }
+}
+
+double sync_get_val(const SyncTrack* track, double row) {
+    if (!track) return 0.0;
+    return track_keys_value(track->keys.data(), track->keys.size(), row);
 }
 
 // ---------------------------------------------------------------------------
@@ -178,6 +157,7 @@ double track_value(const SyncTrack* track, float row) { return sync_get_val(trac
 
 double track_value(TrackSlot slot, float row) {
     if (slot < 0 || slot >= TRACK_COUNT) return 0.0;
+    if (const EditableTrackSet* edited = editable_tracks_in_use()) return editable_track_value(*edited, slot, row);
     return track_value(sync_tracks.tracks[slot], row);
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,8 +21,12 @@ static_assert(std::atomic<double>::is_always_lock_free);
 
 constexpr uint32_t kFreshBit = 4;  // set in history_middle when it holds a copy the reader has not taken
 
+// calloc: the zero pages come from the kernel, not from a 67 MB memset.
+void* zeroed_buffer(size_t bytes) { return std::calloc(bytes, 1); }
+
 struct MusicState {
     const PlaybackBackend* backend = &sdl_playback_backend;
+    MusicBufferAllocator allocate_buffer = zeroed_buffer;
     MusicSource source{};
     mpg123_handle* decoder = nullptr;
     PlaybackDevice device{};
@@ -30,6 +35,7 @@ struct MusicState {
     std::atomic<float*> pcm{nullptr};
     std::atomic<int64_t> decoded_frames{0};
     std::atomic<double> position{0.0};
+    std::atomic<bool> paused{false};
     std::atomic<int64_t> undecoded_frames_played{0};
 
     // Mono history: the callback's working copy, and three published copies of
@@ -105,6 +111,10 @@ void say(const char* line) {
 
 void select_playback_backend(const PlaybackBackend* backend) { music.backend = backend; }
 
+void set_music_buffer_allocator(MusicBufferAllocator allocate) {
+    music.allocate_buffer = allocate ? allocate : zeroed_buffer;
+}
+
 bool start_music(const void* bytes, int64_t size) {
     music.source = MusicSource{static_cast<const unsigned char*>(bytes), size, 0};
     music.decoder = open_decoder(&music.source);
@@ -132,8 +142,15 @@ bool start_music(const void* bytes, int64_t size) {
     }
     say("decoding full mp3...\n");
 
-    // calloc: the zero pages come from the kernel, not from a 67 MB memset.
-    auto* pcm = static_cast<float*>(std::calloc(static_cast<size_t>(kPcmBytes), 1));
+    // Without the buffer there is nothing to play: the show goes on silent with
+    // the clock at 0, as with a device that failed.
+    auto* pcm = static_cast<float*>(music.allocate_buffer(static_cast<size_t>(kPcmBytes)));
+    if (pcm == nullptr) {
+        say("Failed to allocate the music buffer.\n");
+        playback_device_close(&music.device);
+        close_decoder();
+        return false;
+    }
     music.pcm.store(pcm, std::memory_order_release);  // the music clock starts here
     decode_into(pcm);
 
@@ -144,7 +161,7 @@ bool start_music(const void* bytes, int64_t size) {
 
 void audio_callback(PlaybackDevice* device, float* output, const float*, uint32_t frame_count) {
     const float* pcm = music.pcm.load(std::memory_order_acquire);
-    if (pcm != nullptr) {
+    if (pcm != nullptr && !music.paused.load(std::memory_order_relaxed)) {
         const double position = music.position.load(std::memory_order_relaxed);
         const auto offset = static_cast<uint64_t>(position * 0.125) * 8;
         const uint64_t count = std::min<uint64_t>(static_cast<uint64_t>(kPcmBytes) - offset, uint64_t{frame_count} * 8);
@@ -155,7 +172,10 @@ void audio_callback(PlaybackDevice* device, float* output, const float*, uint32_
             music.undecoded_frames_played.fetch_add(static_cast<int64_t>((count - ready) / 8),
                                                     std::memory_order_relaxed);
         }
-        music.position.store(position + static_cast<double>(count), std::memory_order_relaxed);
+        // A seek stored while this callback copied wins: the position it set stays.
+        double expected = position;
+        music.position.compare_exchange_strong(expected, position + static_cast<double>(count),
+                                               std::memory_order_relaxed);
     }
 
     // Before the master volume: the device scales the output after this returns.
@@ -192,6 +212,16 @@ bool decoder_seek(void* decoder, int64_t offset, int origin) {
 
 double read_playback_position() { return music.position.load(std::memory_order_relaxed); }
 
+void seek_playback_position(double position_bytes) {
+    const double clamped = std::clamp(position_bytes, 0.0, static_cast<double>(kPcmBytes));
+    const double whole_frames = clamped >= 0.0 ? std::floor(clamped / 8.0) * 8.0 : 0.0;  // NaN: 0
+    music.position.store(whole_frames, std::memory_order_relaxed);
+}
+
+void set_music_paused(bool paused) { music.paused.store(paused, std::memory_order_relaxed); }
+
+bool music_paused() { return music.paused.load(std::memory_order_relaxed); }
+
 bool music_started() { return music.started; }
 
 const float* acquire_mono_history() {
@@ -214,6 +244,7 @@ void music_shutdown() {
     music.decoded_frames.store(0, std::memory_order_relaxed);
     music.position.store(0.0, std::memory_order_relaxed);
     music.undecoded_frames_played.store(0, std::memory_order_relaxed);
+    music.paused.store(false, std::memory_order_relaxed);
     music.source = MusicSource{};
     music.started = false;
     reset_history();

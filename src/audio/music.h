@@ -23,12 +23,12 @@
 #include <cstdint>
 #include <sys/types.h>
 
+#include "audio/pcm_format.h"
 #include "audio/playback_device.h"
 
-constexpr int64_t kPcmFrames = 8379000;               // 190.0 s at 44,100 Hz
-constexpr int64_t kPcmBytes = kPcmFrames * 8;         // 67,032,000: two f32 per frame
-constexpr double kPcmBytesPerSecond = 352800.0;       // 44,100 frames × 8 bytes
-constexpr int kMonoHistoryLength = 1024;
+constexpr int64_t kPcmFrames = 190 * kPcmSampleRate;  // 190.0 s
+constexpr int64_t kPcmBytes = kPcmFrames * kPcmBytesPerFrame;
+static_assert(kPcmBytes == 67032000);
 
 // The backend start_music opens its device with (default: SDL). The test
 // harness and the capture tool select the manual backend before loading.
@@ -38,8 +38,15 @@ void select_playback_backend(const PlaybackBackend* backend);
 // "Failed to start playback device.\n" and returns false when the device cannot
 // be opened or started (no sound; the position stays 0); otherwise prints
 // "decoding full mp3...\n", decodes, and returns true with the music playing.
+// When the buffer cannot be allocated it then prints "Failed to allocate the
+// music buffer.\n", closes the device again and returns false, as above.
 // bytes must outlive the decode. Called once by the load step.
 bool start_music(const void* bytes, int64_t size);
+
+// How start_music gets its kPcmBytes zero-filled bytes (std::free releases
+// them): calloc unless a test sets another, which may fail. Null restores calloc.
+using MusicBufferAllocator = void* (*)(size_t bytes);
+void set_music_buffer_allocator(MusicBufferAllocator allocate);
 
 // The device's data callback (see the contract above). output holds
 // frame_count stereo frames, zeroed by the device.
@@ -61,6 +68,17 @@ bool decoder_seek(void* decoder, int64_t offset, int origin);
 
 // Bytes handed to the device so far: 0 … kPcmBytes, a multiple of 8.
 double read_playback_position();
+
+// Moves the playback position (a program that jumps in the music; the show
+// itself never does): clamped to 0 … kPcmBytes and rounded down to a whole
+// frame. Safe against a callback running at the same time: the jump is never
+// lost to the callback's own advance.
+void seek_playback_position(double position_bytes);
+
+// While paused the callback plays silence and the position stands still; the
+// show itself never pauses. music_shutdown plays again.
+void set_music_paused(bool paused);
+bool music_paused();
 
 // True once the device runs and the decode has finished.
 bool music_started();

@@ -14,8 +14,12 @@
 #pragma once
 #include <cstdint>
 
+#include "audio/pcm_format.h"
+
+// The transform runs over the whole mono history; its lower half are the bins.
+constexpr int kFftSize = kMonoHistoryLength;
 constexpr int kSpectrumBins = 512;
-constexpr int kFftSize = 1024;
+static_assert(kFftSize == 1024 && kSpectrumBins == kFftSize / 2);
 
 void spectrum_setup();
 void create_fft_plan();

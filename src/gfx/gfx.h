@@ -38,8 +38,8 @@
 //   as larger than the declared size, makes the shader Failed.
 // - Fragment image slot k samples texture unit k, vertex image slot k unit 8 + k;
 //   the sampler uniform named in the slot is pointed at its unit at init.
-// - Compile or link failures leave the shader Failed and, in builds without
-//   NDEBUG, print the driver's log on stderr. Nothing aborts.
+// - Compile or link failures leave the shader Failed with the driver's log in
+//   last_error(). Nothing aborts.
 //
 // Images
 // - 2D only. Pixel formats RGBA8, BGRA8 (both stored as GL_RGBA8; BGRA8 data
@@ -62,6 +62,9 @@
 //   frame's write position (4-byte aligned) and returns its byte offset. An
 //   append that does not fit marks the buffer overflowed: nothing is written and
 //   every draw that binds the buffer is skipped until the frame ends.
+// - A dynamic or stream buffer keeps a copy per frame in flight, so writing a
+//   frame's data never waits for the GPU to finish reading an earlier frame's;
+//   bindings made after a write read what it wrote.
 //
 // Uniforms
 // - apply_uniforms copies the block into a per-frame ring (one persistently
@@ -193,8 +196,9 @@ Features query_features();
 void reset_state_cache();
 
 // Why the last init_* call made its object Failed (names the object's label and
-// what was wrong); "" before the first failure. Also printed on stderr in builds
-// without NDEBUG.
+// what was wrong); "" before the first failure. The first refusal of each kind
+// of object after setup() prints it as one line on stderr; builds without
+// NDEBUG print every refusal.
 const char* last_error();
 
 // ---- buffers ----

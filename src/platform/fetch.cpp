@@ -27,7 +27,10 @@ struct FetchState {
     std::mutex mutex;               // guards to_io, from_io, stop
     std::condition_variable wake;
     std::deque<Item*> to_io;
-    std::deque<Item*> from_io;
+    // Finished by the I/O thread, and the list fetch_dowork delivers from: both
+    // hold max_requests from setup on, so swapping them allocates nothing.
+    std::vector<Item*> from_io;
+    std::vector<Item*> delivering;
     bool stop = false;
     std::thread io_thread;
     Item* binding = nullptr;        // the item whose dispatched callback runs now
@@ -99,6 +102,9 @@ void fetch_setup(const FetchDesc& desc) {
     if (state.desc.max_requests <= 0) state.desc.max_requests = 64;
     if (state.desc.num_channels <= 0) state.desc.num_channels = 1;
     if (state.desc.num_lanes <= 0) state.desc.num_lanes = 4;
+    state.in_flight.reserve(size_t(state.desc.max_requests));
+    state.from_io.reserve(size_t(state.desc.max_requests));
+    state.delivering.reserve(size_t(state.desc.max_requests));
     state.stop = false;
     state.io_thread = std::thread(io_loop);
     state.valid = true;
@@ -133,15 +139,15 @@ void fetch_bind_buffer(uint32_t handle, void* buffer, size_t size) {
 void fetch_dowork() {
     if (!state.valid) return;
     // Deliver what the I/O thread finished.
-    std::deque<Item*> done;
     {
         std::lock_guard<std::mutex> lock(state.mutex);
-        done.swap(state.from_io);
+        state.delivering.swap(state.from_io);
     }
-    for (Item* item : done) {
+    for (Item* item : state.delivering) {
         item->response.path = item->path.c_str();
         finish(item);
     }
+    state.delivering.clear();
     // Dispatch new requests, one lane's worth per channel and frame.
     int lanes = state.desc.num_lanes;
     while (!state.queued.empty() && lanes-- > 0) {
@@ -172,6 +178,7 @@ void fetch_shutdown() {
     state.queued.clear();
     state.to_io.clear();
     state.from_io.clear();
+    state.delivering.clear();
     state.valid = false;
 }
 

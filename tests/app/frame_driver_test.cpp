@@ -1,9 +1,14 @@
+#include <epoxy/gl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "app/frame_driver.h"
 #include "app/parts.h"
+#include "app/sync_track_fixture.h"
+#include "audio/fft_image.h"
+#include "audio/spectrum.h"
 #include "platform/app_window.h"
 #include "support/frame_harness.h"
 
@@ -105,34 +110,43 @@ TEST_F(FrameDriver, EscapeQuitsAndNothingElseDoes) {
     EXPECT_TRUE(platform::quit_requested());
 }
 
-// A part that only paints the frame: the clear colour shows through the composite.
-bool green_part(int32_t message, void* argument) {
-    if (message != PART_CLEAR_COLOR) return true;
-    float* rgba = static_cast<float*>(argument);
-    rgba[0] = 0.0f;
-    rgba[1] = 1.0f;
-    rgba[2] = 0.0f;
-    rgba[3] = 0.0f;
-    return true;
-}
-
 // A process may open the show more than once (tests, tools): every session
-// builds its targets and pipelines afresh on its own graphics context.
+// builds its targets and pipelines afresh on its own graphics context. The
+// timeline is replaced by one whose background is solid golden.
 TEST(FrameDriverSessions, ASecondSessionDrawsLikeTheFirst) {
-    PartFn saved = part_table[0];
-    part_table[0] = green_part;
     for (int session = 0; session < 2; ++session) {
         ASSERT_TRUE(harness_open(160, 90));
+        TrackTableFixture tracks;
+        tracks.add_track("bg.index", {{0, -1.0f, KEY_STEP}});
+        ASSERT_TRUE(tracks.open());
         harness_frame(1 * ms);
         harness_frame(18 * ms);
         std::vector<uint8_t> rgba = harness_read_pixels();
         size_t centre = (45 * 160 + 80) * 4;
-        EXPECT_EQ(rgba[centre + 0], 0) << "session " << session;
-        EXPECT_GT(rgba[centre + 1], 100) << "session " << session << ": the part's colour reaches the window";
-        EXPECT_EQ(rgba[centre + 2], 0) << "session " << session;
+        EXPECT_GT(rgba[centre + 0], 200) << "session " << session << ": the background reaches the window";
+        EXPECT_GT(rgba[centre + 1], 120) << "session " << session;
+        EXPECT_LT(rgba[centre + 2], 100) << "session " << session;
         harness_close();
     }
-    part_table[0] = saved;
+}
+
+// The "fft" image is uploaded after the frame's spectrum step: once app_frame
+// returns, it holds the smoothed spectrum of that same frame.
+TEST(FrameDriverSessions, FftImageHoldsTheSpectrumOfItsOwnFrame) {
+    ASSERT_TRUE(harness_open(160, 90));
+    harness_frame(1 * ms);
+    harness_frame(18 * ms, 44100 * 30);  // 30 s into the music
+    std::vector<float> image(kSpectrumBins);
+    for (int frame = 0; frame < 3; ++frame) {
+        harness_frame((35 + 17 * frame) * ms, 735);
+        ASSERT_NE(fft_image().id, 0u);
+        glGetTextureImage(gfx::gl_image_texture(fft_image()), 0, GL_RED, GL_FLOAT, GLsizei(image.size() * sizeof(float)),
+                          image.data());
+        const std::vector<float> smoothed(smoothed_spectrum(), smoothed_spectrum() + kSpectrumBins);
+        EXPECT_EQ(image, smoothed) << "frame " << frame;
+        EXPECT_GT(*std::max_element(smoothed.begin(), smoothed.end()), 0.0f) << "the music plays";
+    }
+    harness_close();
 }
 
 struct PartCase {

@@ -1,9 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <langinfo.h>
+
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "app/setup.h"
+#include "app/setup_dialog.h"
 
 namespace {
 
@@ -60,6 +67,10 @@ INSTANTIATE_TEST_SUITE_P(
                      {{2560, 1440, 4}, {1280, 720, 4}, {1920, 1200, 4}},
                      {{2560, 1440}, {1280, 720}, {1920, 1200}},
                      0},
+        ModeListCase{"a neighbour of the same width and another height is a size of its own",
+                     {{1920, 1200, 4}, {1920, 1080, 4}, {1280, 720, 4}},
+                     {{1920, 1200}, {1920, 1080}, {1280, 720}},
+                     1},
         ModeListCase{"no 32-bit mode at all leaves the list empty", {{800, 600, 2}}, {}, 0}));
 
 TEST(ModeList, StopsAtTheCapacity) {
@@ -98,6 +109,31 @@ TEST(SetupChoice, NoSelectionOrAnEmptyListEndsLikeACancel) {
     record_setup_choice(*empty, 0, true, true, &choice);
     EXPECT_FALSE(setup_choice_made(choice)) << "empty list";
     EXPECT_FALSE(choice.full_screen) << "a cancel records nothing";
+}
+
+// Under a comma-decimal locale the dialog's toolkit would make printf write
+// "0,500000" and strtod stop at the point; numbers stay in the C locale.
+TEST(SetupDialogToolkit, KeepsNumbersInTheCLocale) {
+    const char* comma_locale = "de_DE.UTF-8";
+    locale_t probe = newlocale(LC_NUMERIC_MASK, comma_locale, nullptr);
+    ASSERT_NE(probe, nullptr) << comma_locale << " is not installed (locales-all)";
+    ASSERT_STREQ(nl_langinfo_l(RADIXCHAR, probe), ",");
+    freelocale(probe);
+
+    setenv("LC_ALL", comma_locale, 1);
+    const bool ready = init_dialog_toolkit();
+    unsetenv("LC_ALL");
+    ASSERT_TRUE(ready) << "needs a display";
+    EXPECT_EQ(std::string(std::setlocale(LC_MESSAGES, nullptr)), comma_locale) << "the toolkit took the user's locale";
+
+    char text[32];
+    std::snprintf(text, sizeof text, "%f", 0.5);
+    EXPECT_STREQ(text, "0.500000");
+    char* end = nullptr;
+    EXPECT_EQ(std::strtod("0.25", &end), 0.25);
+    EXPECT_STREQ(end, "");
+    EXPECT_EQ(std::strtof("1.5", nullptr), 1.5f);
+    std::setlocale(LC_ALL, "C");
 }
 
 }  // namespace

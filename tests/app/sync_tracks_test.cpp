@@ -33,6 +33,9 @@ const std::vector<LookupCase> lookup_cases = {
     {"linear, halfway", {{0, 0, KEY_LINEAR}, {2, 10, KEY_STEP}}, 1.0f, 5.0},
     {"smooth, halfway", {{0, 0, KEY_SMOOTH}, {4, 10, KEY_STEP}}, 2.0f, 5.0},
     {"smooth, t = 0.25", {{0, 0, KEY_SMOOTH}, {4, 10, KEY_STEP}}, 1.0f, 1.5625},
+    // The player weighs first: d * (t * t * (3 - 2t)); ((d * t) * t) * (3 - 2t) gives 0.0011669922222063182.
+    {"smooth, the weight grouped as the player groups it", {{0, 0, KEY_SMOOTH}, {16, 10, KEY_STEP}}, 0.1f,
+     0.001166992222206318},
     {"ramp, halfway", {{0, 0, KEY_RAMP}, {2, 10, KEY_STEP}}, 1.0f, 2.5},
     {"step holds the key's value", {{0, 3, KEY_STEP}, {2, 10, KEY_STEP}}, 1.5f, 3.0},
     {"an unknown type reads 0", {{0, 3, 7}, {2, 10, KEY_STEP}}, 1.0f, 0.0},
@@ -216,12 +219,15 @@ TEST_F(SyncTracks, AShortFileKeepsItsCompleteKeys) {
         TrackTableFixture table;
         table.add_file("sync_part.track", c.bytes);
         ASSERT_TRUE(table.open());
-        const SyncTrack* track = sync_tracks.tracks[TRACK_PART];
-        ASSERT_EQ(track->keys.size(), c.keys_kept) << c.what;
-        for (size_t k = 0; k < c.keys_kept; ++k) {
-            EXPECT_EQ(track->keys[k].row, keys[k].row) << c.what;
-            EXPECT_EQ(track->keys[k].value, keys[k].value) << c.what;
-            EXPECT_EQ(track->keys[k].type, keys[k].type) << c.what;
+        // The player through the file callbacks and the reader over memory keep the same keys.
+        const std::vector<TrackKey> from_memory = read_track_file(c.bytes.data(), c.bytes.size());
+        for (const std::vector<TrackKey>* read : {&sync_tracks.tracks[TRACK_PART]->keys, &from_memory}) {
+            ASSERT_EQ(read->size(), c.keys_kept) << c.what;
+            for (size_t k = 0; k < c.keys_kept; ++k) {
+                EXPECT_EQ((*read)[k].row, keys[k].row) << c.what;
+                EXPECT_EQ((*read)[k].value, keys[k].value) << c.what;
+                EXPECT_EQ((*read)[k].type, keys[k].type) << c.what;
+            }
         }
     }
 }
@@ -243,6 +249,14 @@ TEST_F(SyncTracks, FileBytesAndSignedTypeRoundTrip) {
     EXPECT_EQ(track->keys[0].type, -128);
     EXPECT_EQ(track->keys[0].row, -7);
     EXPECT_EQ(track_value(track, -7.0f), 0.0) << "type -128 interpolates to 0";
+
+    const std::vector<TrackKey> back = read_track_file(bytes.data(), bytes.size());
+    ASSERT_EQ(back.size(), 2u);
+    for (size_t k = 0; k < 2; ++k) {
+        EXPECT_EQ(back[k].row, keys[k].row);
+        EXPECT_EQ(back[k].value, keys[k].value);
+        EXPECT_EQ(back[k].type, keys[k].type);
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -360,11 +374,11 @@ TEST_F(ShippedTimeline, TracksStayInsideTheirReadersRanges) {
         {256, 1248, -130, 136.5f, ALL},       {256, 1248, 0, 350, UP_TO_SMOOTH},  {304, 1248, 30, 112.6f, ALL},
         {256, 1248, 0, 4, STEP},              {256, 1248, -30, 20, ALL},          {256, 1248, -231, 1820, ALL},
         {256, 1248, -150, 300, ALL},          {256, 1248, -130, 400, ALL},        {0, 1252, 0, 1, ALL},
-        {0, 1248, -150, 15, STEP},            {0, 1248, -1, 11, STEP},            {0, 904, 0, 5, STEP},
+        {0, 1248, -150, 15, STEP_SMOOTH},     {0, 1248, -1, 11, STEP},            {0, 904, 0, 5, STEP},
         {0, 911, 0.0625f, 4, STEP_SMOOTH_RAMP}, {0, 911, -0.7f, 0, STEP_SMOOTH},  {0, 911, -0.4f, 0.4f, STEP_SMOOTH_RAMP},
         {0, 1252, 0, 1, UP_TO_SMOOTH},        {0, 1248, 0, 0, STEP},              {0, 1248, 0, 9, STEP},
         {0, 1259, 0, 5, STEP},                {0, 1259, 0, 2.5f, STEP_SMOOTH},    {0, 1248, 0, 0, STEP},
-        {0, 1248, 0, 0, STEP},                {256, 1184, 0, 6, STEP},            {0, 1136, -1, 15.1f, UP_TO_SMOOTH},
+        {0, 1248, -0.3f, 0.3f, STEP},         {256, 1184, 0, 6, STEP},            {0, 1136, -1, 15.1f, UP_TO_SMOOTH},
         {0, 1136, 0, 2, STEP},                {0, 1136, 0.4f, 2, ALL},            {0, 1136, 0.5f, 1.3f, UP_TO_SMOOTH},
         {0, 1232, -1, 10, STEP},              {0, 992, 0.0001f, 2, UP_TO_SMOOTH},
     };

@@ -2,7 +2,9 @@
 
 #include <ostream>
 
+#include <atomic>
 #include <cstdlib>
+#include <thread>
 #include <cstring>
 
 #include "audio/music.h"
@@ -71,6 +73,63 @@ TEST_F(ManualPlayback, RequestsCopyInOrderAndAdvanceTheClock) {
     }
     EXPECT_EQ(pull_frames(480).size(), 960u);
     EXPECT_EQ(read_playback_position() - static_cast<double>(frame * 8), 3840.0);
+}
+
+// A jump plays from the frame it lands on; paused, the device hears silence
+// and the clock stands; music_shutdown plays again.
+TEST_F(ManualPlayback, SeeksLandOnWholeFramesAndPausePlaysSilence) {
+    const struct {
+        double to;
+        double lands;
+    } seeks[] = {{52920.0 * 700, 52920.0 * 700}, {12.0, 8.0}, {-5.0, 0.0}, {1e12, double(kPcmBytes)}, {0.0 / 0.0, 0.0}};
+    for (const auto& seek : seeks) {
+        seek_playback_position(seek.to);
+        EXPECT_EQ(read_playback_position(), seek.lands) << seek.to;
+    }
+    seek_playback_position(52920.0 * 700);
+    const int64_t frame = 6615 * 700;
+    std::vector<float> out = pull_frames(64);
+    for (int i = 0; i < 128; ++i) ASSERT_EQ(out[i], pcm_[2 * frame + i] * 0.5f) << "sample " << i;
+
+    set_music_paused(true);
+    out = pull_frames(64);
+    for (float sample : out) ASSERT_EQ(sample, 0.0f);
+    EXPECT_EQ(read_playback_position(), double((frame + 64) * 8));
+    set_music_paused(false);
+    pull_frames(64);
+    EXPECT_EQ(read_playback_position(), double((frame + 128) * 8));
+}
+
+// A jump made while the device thread is inside its callback is never undone
+// by the callback's own advance: jumping back and forth between two distant
+// rows, the clock is found at or past the row last jumped to, and no further
+// past it than the requests made since could have taken it.
+TEST_F(ManualPlayback, ASeekRacingTheCallbackIsNeverLost) {
+    constexpr uint32_t request_frames = 16384;  // long copies: a seek often lands inside one
+    std::atomic<bool> stop{false};
+    std::atomic<int64_t> requests{0};
+    std::thread device([&] {
+        std::vector<float> out(request_frames * 2);
+        while (!stop.load()) {
+            manual_playback_pull(out.data(), request_frames);
+            requests.fetch_add(1);
+        }
+    });
+    const double near = 0.0, far = 52920.0 * 1000;
+    int lost = 0;
+    for (int i = 0; i < 60; ++i) {
+        const double target = i % 2 ? far : near;
+        const int64_t before = requests.load();
+        seek_playback_position(target);
+        while (requests.load() < before + 2) std::this_thread::yield();
+        const double position = read_playback_position();
+        // Every request finished since, and the one under way, may have advanced it.
+        const double most = target + double(requests.load() - before + 1) * request_frames * 8;
+        if (position < target || position > most) ++lost;
+    }
+    stop.store(true);
+    device.join();
+    EXPECT_EQ(lost, 0);
 }
 
 struct HistoryCase {
@@ -193,10 +252,13 @@ int fake_closes = 0;
 bool fake_open_fails(PlaybackDevice*) { return false; }
 bool fake_open_works(PlaybackDevice*) { return true; }
 bool fake_start_fails(PlaybackDevice*) { return false; }
+bool fake_start_works(PlaybackDevice*) { return true; }
+void* no_memory(size_t) { return nullptr; }
 void fake_close(PlaybackDevice*) { ++fake_closes; }
 
 const PlaybackBackend kCannotOpen{"cannot-open", fake_open_fails, fake_start_fails, fake_close};
 const PlaybackBackend kCannotStart{"cannot-start", fake_open_works, fake_start_fails, fake_close};
+const PlaybackBackend kStarts{"starts", fake_open_works, fake_start_works, fake_close};
 
 struct FailureCase {
     const char* name;
@@ -204,6 +266,7 @@ struct FailureCase {
     const char* sdl_driver;  // SDL_AUDIODRIVER for the SDL backend, else null
     const char* message;
     int closes;  // of the fake backend: a device opened and not started is closed again
+    MusicBufferAllocator allocator = nullptr;  // null: the default
 };
 void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
@@ -215,9 +278,11 @@ TEST_P(DeviceFailure, PrintsWhyAndKeepsTheClockAtZero) {
     if (c.sdl_driver != nullptr) setenv("SDL_AUDIODRIVER", c.sdl_driver, 1);
     fake_closes = 0;
     select_playback_backend(c.backend);
+    set_music_buffer_allocator(c.allocator);
     testing::internal::CaptureStdout();
     const bool started = start_music(fixture_mp3().bytes, fixture_mp3().size);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), c.message);
+    set_music_buffer_allocator(nullptr);
     EXPECT_FALSE(started);
     EXPECT_FALSE(music_started());
     EXPECT_EQ(music_pcm(), nullptr) << "nothing is decoded";
@@ -243,7 +308,9 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(FailureCase{"cannot_open", &kCannotOpen, nullptr, "Failed to open playback device.\n", 0},
                     FailureCase{"cannot_start", &kCannotStart, nullptr, "Failed to start playback device.\n", 1},
                     FailureCase{"sdl_without_a_driver", &sdl_playback_backend, "no-such-driver",
-                                "Failed to open playback device.\n", 0}),
+                                "Failed to open playback device.\n", 0},
+                    FailureCase{"no_memory_for_the_music", &kStarts, nullptr,
+                                "decoding full mp3...\nFailed to allocate the music buffer.\n", 1, no_memory}),
     [](const testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
 // ---- the decoder's byte source ----

@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <vector>
 
 #include "gfx_fixture.h"
 #include "platform/app_window.h"
@@ -123,7 +124,7 @@ Blocks identity_blocks() {
 
 // Issued draws: the layer plus Mesa's per-draw work on the calling thread.
 void BM_SceneFrame(benchmark::State& state) {
-    Scene s = make_scene();
+    static const Scene s = make_scene();  // once: the benchmark library runs this function many times
     Blocks u = identity_blocks();
     for (auto _ : state) {
         run_frame(s, s.pip, u);
@@ -143,7 +144,7 @@ BENCHMARK(BM_SceneFrame)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()
 
 // The same calls with every draw refused: the layer's own bookkeeping alone.
 void BM_SceneFrameAllSkipped(benchmark::State& state) {
-    Scene s = make_scene();
+    static const Scene s = make_scene();
     Blocks u = identity_blocks();
     for (auto _ : state) {
         run_frame(s, s.mismatched, u);
@@ -152,6 +153,100 @@ void BM_SceneFrameAllSkipped(benchmark::State& state) {
     state.counters["ns_per_draw"] = per_draw();
 }
 BENCHMARK(BM_SceneFrameAllSkipped)->Unit(benchmark::kMillisecond);
+
+// Per-frame vertex data as the 2D layers send it: instance records appended
+// to a stream buffer (or one update of a dynamic buffer) and drawn from, then
+// the next frame at once, without waiting for the GPU. A frame that writes
+// where the GPU still reads the previous one waits for it here.
+const char* const VS_INSTANCED = R"(#version 450
+layout(location = 0) in vec2 corner;
+layout(location = 1) in vec4 place;
+void main() { gl_Position = vec4(corner * place.z + place.xy, 0.0, 1.0); }
+)";
+const char* const FS_FLAT = R"(#version 450
+layout(location = 0) out vec4 frag;
+void main() { frag = vec4(1.0); }
+)";
+
+constexpr int INSTANCES = 1024, BATCHES = 8;
+
+struct InstancedScene {
+    Target target;
+    gfx::Pipeline pip;
+    gfx::Buffer corners, instances;
+};
+
+InstancedScene make_instanced_scene(gfx::Usage usage) {
+    InstancedScene s;
+    s.target = make_target(256, 256);
+    gfx::ShaderDesc sd{};
+    sd.vs.source = VS_INSTANCED;
+    sd.fs.source = FS_FLAT;
+    sd.label = "bench_instanced_shader";
+    gfx::PipelineDesc pd{};
+    pd.shader = gfx::make_shader(sd);
+    pd.layout.attrs[0] = {0, 0, gfx::VertexFormat::Float2};
+    pd.layout.attrs[1] = {1, 0, gfx::VertexFormat::Float4};
+    pd.layout.buffers[1].step_func = gfx::VertexStep::PerInstance;
+    pd.depth.pixel_format = gfx::PixelFormat::None;
+    pd.primitive_type = gfx::PrimitiveType::TriangleStrip;
+    s.pip = gfx::make_pipeline(pd);
+    s.corners = make_vertices({-1, -1, 1, -1, -1, 1, 1, 1}, "bench-corners");
+    gfx::BufferDesc bd{};
+    bd.size = INSTANCES * 16;
+    bd.usage = usage;
+    bd.label = "bench-instances";
+    s.instances = gfx::make_buffer(bd);
+    return s;
+}
+
+void instanced_frames(benchmark::State& state, gfx::Usage usage) {
+    // Made once per usage: the benchmark library runs this function many times.
+    static InstancedScene scenes[2] = {make_instanced_scene(gfx::Usage::Stream), make_instanced_scene(gfx::Usage::Dynamic)};
+    const InstancedScene& s = scenes[usage == gfx::Usage::Dynamic ? 1 : 0];
+    std::vector<float> data(INSTANCES * 4);
+    constexpr int per_batch = INSTANCES / BATCHES;
+    uint32_t frame = 0;
+    int draws = 0;
+    for (auto _ : state) {
+        ++frame;
+        for (int i = 0; i < INSTANCES; ++i) {
+            data[4 * i + 0] = float((i * 37 + frame) % 200) / 100.0f - 1.0f;
+            data[4 * i + 1] = float((i * 91) % 200) / 100.0f - 1.0f;
+            data[4 * i + 2] = 0.02f;
+        }
+        int offsets[BATCHES] = {};
+        if (usage == gfx::Usage::Dynamic) {
+            gfx::update_buffer(s.instances, {data.data(), data.size() * sizeof(float)});
+            for (int b = 0; b < BATCHES; ++b) offsets[b] = b * per_batch * 16;
+        } else {
+            for (int b = 0; b < BATCHES; ++b)
+                offsets[b] = gfx::append_buffer(s.instances, {&data[size_t(b) * per_batch * 4], per_batch * 16});
+        }
+        gfx::begin_pass(s.target.pass, gfx::PassAction{});
+        gfx::apply_pipeline(s.pip);
+        for (int b = 0; b < BATCHES; ++b) {
+            gfx::Bindings bind{};
+            bind.vertex_buffers[0] = s.corners;
+            bind.vertex_buffers[1] = s.instances;
+            bind.vertex_buffer_offsets[1] = offsets[b];
+            gfx::apply_bindings(bind);
+            gfx::draw(0, 4, per_batch);
+        }
+        gfx::end_pass();
+        draws = gfx::query_frame_stats().draws;
+        gfx::commit();
+        glFlush();
+    }
+    glFinish();
+    state.counters["draws_per_frame"] = draws;
+}
+
+void BM_StreamAppendsFrame(benchmark::State& state) { instanced_frames(state, gfx::Usage::Stream); }
+BENCHMARK(BM_StreamAppendsFrame)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+void BM_DynamicUpdateFrame(benchmark::State& state) { instanced_frames(state, gfx::Usage::Dynamic); }
+BENCHMARK(BM_DynamicUpdateFrame)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 }  // namespace
 

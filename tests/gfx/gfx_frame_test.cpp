@@ -145,7 +145,8 @@ TEST_F(Frame, UniformsOfTheWrongSizeSkipTheNextDrawOnly) {
     Scene s = make_scene();
     gfx::begin_pass(s.target.pass, clear_action({0, 0, 0, 1}));
     draw_red(s.pip, s.vb, 32);  // fs_color is 16 bytes
-    EXPECT_EQ(gfx::query_frame_stats().skipped_by_reason[int(SkipReason::UniformSize)], 1);
+    draw_red(s.pip, s.vb, 8);   // fewer is as wrong as more
+    EXPECT_EQ(gfx::query_frame_stats().skipped_by_reason[int(SkipReason::UniformSize)], 2);
     EXPECT_EQ(gfx::query_frame_stats().draws, 0);
     gfx::end_pass();
     EXPECT_FALSE(target_is_red(s.target));
@@ -158,7 +159,7 @@ TEST_F(Frame, UniformsOfTheWrongSizeSkipTheNextDrawOnly) {
     const float red[4] = {1, 0, 0, 1};
     gfx::apply_uniforms(gfx::ShaderStage::Fs, 1, red, sizeof red);  // no block 1
     gfx::draw(0, 3, 1);
-    EXPECT_EQ(gfx::query_frame_stats().skipped_by_reason[int(SkipReason::UniformSize)], 2);
+    EXPECT_EQ(gfx::query_frame_stats().skipped_by_reason[int(SkipReason::UniformSize)], 3);
     draw_red(s.pip, s.vb);
     gfx::end_pass();
     EXPECT_EQ(gfx::query_frame_stats().draws, 1);
@@ -199,6 +200,46 @@ TEST_F(Frame, OverflowedStreamBufferSkipsItsDrawsUntilTheFrameEnds) {
     gfx::end_pass();
     EXPECT_EQ(gfx::query_frame_stats().draws, 1);
     EXPECT_TRUE(target_is_red(s.target));
+}
+
+// Per-frame buffers write each frame's data apart from what the GPU may still
+// read; draws always see the data written last, however many frames ago.
+TEST_F(Frame, PerFrameBuffersDrawWhatWasWrittenLast) {
+    const std::vector<float> away = {5, 5, 6, 5, 5, 6};  // outside the target
+    for (gfx::Usage usage : {gfx::Usage::Dynamic, gfx::Usage::Stream}) {
+        Scene s = make_scene();
+        gfx::BufferDesc d{};
+        d.size = FULL_TRIANGLE.size() * sizeof(float);
+        d.usage = usage;
+        d.data = {FULL_TRIANGLE.data(), d.size};
+        gfx::Buffer vb = gfx::make_buffer(d);
+        auto write = [&](const std::vector<float>& tri) {
+            const gfx::Range r = {tri.data(), tri.size() * sizeof(float)};
+            if (usage == gfx::Usage::Dynamic) {
+                gfx::update_buffer(vb, r);
+            } else {
+                EXPECT_EQ(gfx::append_buffer(vb, r), 0);
+            }
+        };
+        // per frame: what is written before the draw (nothing when null), and whether the draw is red
+        const struct {
+            const std::vector<float>* written;
+            bool red;
+        } frames[] = {{nullptr, true}, {&away, false}, {nullptr, false}, {nullptr, false}, {nullptr, false},
+                      {&FULL_TRIANGLE, true}, {nullptr, true}, {&away, false}, {&FULL_TRIANGLE, true}};
+        int index = 0;
+        for (const auto& f : frames) {
+            if (f.written) write(*f.written);
+            gfx::begin_pass(s.target.pass, clear_action({0, 0, 0, 1}));
+            draw_red(s.pip, vb);
+            gfx::end_pass();
+            EXPECT_EQ(gfx::query_frame_stats().draws, 1);
+            EXPECT_EQ(target_is_red(s.target), f.red) << (usage == gfx::Usage::Dynamic ? "dynamic" : "stream")
+                                                      << " buffer, frame " << index;
+            gfx::commit();
+            ++index;
+        }
+    }
 }
 
 TEST_F(Frame, AppendsReturnAlignedOffsetsThatStartOverEachFrame) {

@@ -269,6 +269,39 @@ INSTANTIATE_TEST_SUITE_P(
                     "depth attachment 8x4 (1 samples) differs from colour 4x4 (1 samples)"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A window wider than the driver's texture limit refuses its colour image: the
+// show then draws nothing, so the first refusal of each kind says why.
+TEST_F(Resources, FirstRefusalOfEachKindPrintsOneLine) {
+    GLint max_size = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
+    gfx::ImageDesc wide = target_desc();
+    wide.width = max_size + 1;
+    wide.label = "color-image";
+    const std::string size = std::to_string(max_size + 1) + "x4 is outside 1.." + std::to_string(max_size);
+
+    ::testing::internal::CaptureStderr();
+    gfx::make_image(wide);
+    const std::string first = ::testing::internal::GetCapturedStderr();
+    ::testing::internal::CaptureStderr();
+    gfx::make_image(wide);
+    const std::string second = ::testing::internal::GetCapturedStderr();
+    ::testing::internal::CaptureStderr();
+    gfx::BufferDesc empty{};
+    empty.label = "quad";
+    gfx::make_buffer(empty);
+    const std::string buffer = ::testing::internal::GetCapturedStderr();
+
+#ifdef NDEBUG
+    EXPECT_EQ(first, "gfx: image 'color-image': size " + size + " (further image refusals are not shown)\n");
+    EXPECT_EQ(second, "") << "once per kind";
+    EXPECT_EQ(buffer, "gfx: buffer 'quad': size 0 (further buffer refusals are not shown)\n");
+#else
+    EXPECT_EQ(first, "gfx: image 'color-image': size " + size + "\n");
+    EXPECT_EQ(second, first) << "debug builds tell every refusal";
+    EXPECT_EQ(buffer, "gfx: buffer 'quad': size 0\n");
+#endif
+}
+
 TEST_F(Resources, DrawWithAFailedShaderIsSkipped) {
     Target t = make_target(4, 4);
     gfx::Pipeline pip = make_pipeline2(make_shader(VS_CLIP2, "#version 450\nbroken", 0, nullptr));

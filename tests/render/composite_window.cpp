@@ -234,7 +234,19 @@ TEST_F(Composite, BrightSpotGlowReachesFurtherAndStrongerWithGlow) {
                 s.strength += g;
                 s.reach = std::max(s.reach, std::hypot(dx, dy));
             }
-        std::printf("Glow %.1f: glow sum %.0f, reach %.1f px\n", glow, s.strength, s.reach);
+        // The spot is centred: its glow mirrors left/right and up/down, within one level.
+        int asymmetry[2] = {0, 0};
+        for (int py = r.y; py < r.y + r.h; ++py)
+            for (int px = r.x; px < r.x + r.w; ++px) {
+                const int mx = 2 * r.x + r.w - 1 - px, my = 2 * r.y + r.h - 1 - py;
+                const int g = f.window[static_cast<size_t>(py) * window_w + px].g;
+                asymmetry[0] = std::max(asymmetry[0], std::abs(g - f.window[static_cast<size_t>(py) * window_w + mx].g));
+                asymmetry[1] = std::max(asymmetry[1], std::abs(g - f.window[static_cast<size_t>(my) * window_w + px].g));
+            }
+        EXPECT_LE(asymmetry[0], 1) << "left/right, glow " << glow;
+        EXPECT_LE(asymmetry[1], 1) << "up/down, glow " << glow;
+        std::printf("Glow %.1f: glow sum %.0f, reach %.1f px, asymmetry %d across, %d down\n", glow, s.strength,
+                    s.reach, asymmetry[0], asymmetry[1]);
         spread.push_back(s);
     }
     EXPECT_EQ(spread[0].strength, 0.0) << "without glow only the spot itself is lit";

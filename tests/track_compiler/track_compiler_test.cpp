@@ -72,6 +72,10 @@ TEST(TrackCompiler, RefusesWithFileLineAndTrack) {
          "bad.rocket:4: track \"part\": value \"1e39\" at row 3 is not a finite number"},
         {"value with trailing text", project(part_keys(key("3", "2.5x", "0")), "part"),
          "bad.rocket:4: track \"part\": value \"2.5x\" at row 3 is not a finite number"},
+        {"a reference to character 0 does not end the value", project(part_keys(key("3", "0.6&#0;junk", "0")), "part"),
+         "bad.rocket:4: track \"part\": value \"0.6&#0;junk\" at row 3 is not a finite number"},
+        {"long input is cut in the message", project(part_keys(key("3", (std::string(100, '7') + "x").c_str(), "0")), "part"),
+         "bad.rocket:4: track \"part\": value \"" + std::string(77, '7') + "...\" at row 3 is not a finite number"},
         {"empty value", project(part_keys(key("3", "", "0")), "part"),
          "bad.rocket:4: track \"part\": value \"\" at row 3 is not a finite number"},
         {"fractional row", project(part_keys(key("1.5", "0", "0")), "part"),
@@ -97,7 +101,7 @@ TEST(TrackCompiler, RefusesWithFileLineAndTrack) {
 // What the editor writes around the tracks varies between its versions.
 TEST(TrackCompiler, AcceptsTheEditorsWrappersAndAttributes) {
     const std::string tracks_body = project(part_keys("<key row=\"2\" value=\"0.500000\" interpolation=\"1\"/>\n"
-                                                      "<key row=\"9\" value=\"-3\" interpolation=\"3\" extra=\"x\"/>\n"),
+                                                      "<key row=\"9\" value=\"&#x2D;&#51;\" interpolation=\"3\" extra=\"x\"/>\n"),
                                             "part");
     const std::string inner = tracks_body.substr(tracks_body.find("<tracks>"));
     const std::string inner_attrs =
@@ -200,6 +204,13 @@ TEST(TrackCompiler, CommandFailsTheBuildOnARefusedProject) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0);
     EXPECT_EQ(read_text(log), bad.string() + ":4: track \"part\": interpolation \"9\" at row 0 is not 0, 1, 2 or 3\n");
     EXPECT_FALSE(fs::exists(dir / "out_bad" / "sync_part.track")) << "nothing is written for a refused project";
+
+    // A directory opens like a file and reads as empty; it is not an empty project.
+    const std::string run_dir =
+        std::string(TRACK_COMPILER) + " " + dir.string() + " " + (dir / "out_dir").string() + " 2>" + log.string();
+    const int dir_status = std::system(run_dir.c_str());
+    EXPECT_TRUE(WIFEXITED(dir_status) && WEXITSTATUS(dir_status) == 1);
+    EXPECT_EQ(read_text(log), dir.string() + ": cannot be read: it is a directory\n");
 
     const fs::path good = dir / "good.rocket";
     std::ofstream(good) << project("");

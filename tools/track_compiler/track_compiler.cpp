@@ -22,7 +22,72 @@ struct Context {
     }
 };
 
-std::string quoted(const std::string& s) { return "\"" + s + "\""; }
+// Input text in a message, cut to about 80 characters (never inside a UTF-8 sequence).
+std::string quoted(std::string_view s) {
+    size_t cut = s.size();
+    if (cut > 80) {
+        cut = 77;
+        while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) --cut;
+    }
+    std::string out(1, '"');
+    out.append(s.data(), cut);
+    if (cut < s.size()) out += "...";
+    out += '"';
+    return out;
+}
+
+void append_utf8(std::string& out, uint32_t code) {
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | code >> 6);
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | code >> 12);
+        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | code >> 18);
+        out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
+        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+// An attribute's text as written, with the named and numeric character
+// references resolved. The document is parsed without resolving them, because
+// a resolved "&#0;" would end the text where it stands and hide what follows;
+// here it becomes a 0 byte inside the text, which no number parse accepts.
+std::string resolve_references(std::string_view raw) {
+    static constexpr std::pair<std::string_view, char> named[] = {
+        {"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"quot", '"'}, {"apos", '\''}};
+    std::string out;
+    for (size_t i = 0; i < raw.size();) {
+        size_t end = raw[i] == '&' ? raw.find(';', i) : std::string_view::npos;
+        if (end != std::string_view::npos) {
+            std::string_view ref = raw.substr(i + 1, end - i - 1);
+            bool resolved = false;
+            for (auto [name, ch] : named)
+                if (ref == name) out += ch, resolved = true;
+            if (!resolved && ref.size() > 1 && ref[0] == '#') {
+                const bool hex = ref[1] == 'x';
+                std::string_view digits = ref.substr(hex ? 2 : 1);
+                uint32_t code = 0;
+                auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), code, hex ? 16 : 10);
+                if (ec == std::errc() && ptr == digits.data() + digits.size() && !digits.empty() && code <= 0x10FFFF) {
+                    append_utf8(out, code);
+                    resolved = true;
+                }
+            }
+            if (resolved) {
+                i = end + 1;
+                continue;
+            }
+        }
+        out += raw[i++];
+    }
+    return out;
+}
 
 // The editor saves <tracks> as the root or inside a wrapper (<sync>,
 // <rootElement>); look two levels down.
@@ -37,10 +102,10 @@ const tinyxml2::XMLElement* find_tracks(const tinyxml2::XMLElement* root) {
 
 // Whole-string parses: no sign tricks, spaces or trailing text are accepted.
 template <typename T>
-bool parse_whole(const char* text, T& value) {
-    const char* end = text + std::strlen(text);
-    auto [ptr, ec] = std::from_chars(text, end, value);
-    return ec == std::errc() && ptr == end && ptr != text;
+bool parse_whole(std::string_view text, T& value) {
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    return ec == std::errc() && ptr == end && ptr != text.data();
 }
 
 bool read_key(Context& ctx, const tinyxml2::XMLElement* key, const std::string& track_label, TrackKey& out) {
@@ -51,14 +116,14 @@ bool read_key(Context& ctx, const tinyxml2::XMLElement* key, const std::string& 
         if (!text[i]) return ctx.fail(key->GetLineNum(), track_label + ": <key> has no " + quoted(attrs[i]) + " attribute");
     }
     int32_t row;
-    if (!parse_whole(text[0], row))
+    if (!parse_whole(resolve_references(text[0]), row))
         return ctx.fail(key->GetLineNum(), track_label + ": row " + quoted(text[0]) + " is not a whole number");
     float value;
-    if (!parse_whole(text[1], value) || !std::isfinite(value))
+    if (!parse_whole(resolve_references(text[1]), value) || !std::isfinite(value))
         return ctx.fail(key->GetLineNum(), track_label + ": value " + quoted(text[1]) + " at row " + std::to_string(row) +
                                                " is not a finite number");
     int interpolation;
-    if (!parse_whole(text[2], interpolation) || interpolation < KEY_STEP || interpolation > KEY_RAMP)
+    if (!parse_whole(resolve_references(text[2]), interpolation) || interpolation < KEY_STEP || interpolation > KEY_RAMP)
         return ctx.fail(key->GetLineNum(), track_label + ": interpolation " + quoted(text[2]) + " at row " +
                                                std::to_string(row) + " is not 0, 1, 2 or 3");
     out = TrackKey{row, value, static_cast<int8_t>(interpolation)};
@@ -84,7 +149,7 @@ bool compile_timeline(const char* xml, const std::string& file_label, CompiledTi
     Context ctx{file_label, error};
     out = CompiledTimeline{};
 
-    tinyxml2::XMLDocument doc;
+    tinyxml2::XMLDocument doc(/*processEntities=*/false);
     if (doc.Parse(xml) != tinyxml2::XML_SUCCESS) {
         std::string what = std::string("malformed XML: ") + doc.ErrorName();
         // The parser's long form ends with the element it was in.
@@ -101,10 +166,10 @@ bool compile_timeline(const char* xml, const std::string& file_label, CompiledTi
 
     int seen_at_line[TRACK_COUNT] = {};
     for (auto* track = tracks->FirstChildElement("track"); track; track = track->NextSiblingElement("track")) {
-        const char* name = track->Attribute("name");
-        if (!name) return ctx.fail(track->GetLineNum(), "<track> has no \"name\" attribute");
-        std::string label = "track " + quoted(name);
-        int slot = track_slot(name);
+        const char* raw_name = track->Attribute("name");
+        if (!raw_name) return ctx.fail(track->GetLineNum(), "<track> has no \"name\" attribute");
+        std::string label = "track " + quoted(raw_name);
+        int slot = track_slot(resolve_references(raw_name));
         if (slot < 0) return ctx.fail(track->GetLineNum(), label + " is not one of the 32 timeline tracks");
         if (seen_at_line[slot])
             return ctx.fail(track->GetLineNum(), label + " appears twice (first at line " +

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/sync_tracks.h"
+#include "app/track_file.h"
 
 struct CompiledTimeline {
     std::vector<TrackKey> tracks[TRACK_COUNT];  // slot order
