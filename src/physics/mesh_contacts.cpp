@@ -29,6 +29,9 @@ struct vertex_face_collector : btTriangleCallback {
         const btScalar area2 = n.length2();
         if (!(area2 > 0)) return;
         n /= btSqrt(area2);
+        // A face holds only a hull whose centre is in front of it: the far
+        // side of a thin closed mesh must not pull a piece into it.
+        if (n.dot(centre - t[0]) < 0) return;
         // Edge normals pointing inwards, for the prism test.
         const btVector3 e0 = n.cross(t[1] - t[0]), e1 = n.cross(t[2] - t[1]), e2 = n.cross(t[0] - t[2]);
         const btScalar slack = margin;
@@ -100,6 +103,7 @@ public:
         collect.margin = margin;
         collect.reach = reach;
         collect.max_depth = (hi - lo).length() + margin;
+        collect.centre = to_mesh.getOrigin();
         collect.to_world = &mesh_world.getBasis();
         collect.world_origin = &mesh_world.getOrigin();
         collect.result = result;

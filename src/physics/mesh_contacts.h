@@ -1,9 +1,9 @@
 // Contacts between small convex hulls and static triangle meshes, cheaper
 // than Bullet's general convex-versus-triangle test: each hull vertex that
-// lies within a triangle's prism and reaches its front face makes one
-// contact along the face normal. The meshes are one-sided (the front is where
-// the counter-clockwise winding faces), so a piece behind a face is pushed
-// out through the front, and there are no internal-edge normals to correct.
+// lies within a triangle's prism and reaches its face makes one contact along
+// the face normal, so there are no internal-edge normals to correct. Faces are
+// one-sided (the front is where the counter-clockwise winding faces): a face
+// holds a hull whose centre is in front of it and lets one behind it pass.
 // Part of the physics module only; the rest of the show uses sim.h.
 #pragma once
 

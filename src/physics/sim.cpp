@@ -5,7 +5,6 @@
 #include <btBulletDynamicsCommon.h>
 #include <BulletCollision/CollisionDispatch/btInternalEdgeUtility.h>
 #include <BulletCollision/CollisionShapes/btTriangleInfoMap.h>
-#include <BulletCollision/CollisionShapes/btTriangleShape.h>
 #include <LinearMath/btConvexHullComputer.h>
 
 #include <algorithm>
@@ -251,36 +250,16 @@ btScalar combined_restitution(const btCollisionObject* a, const btCollisionObjec
     return combine_restitution(a->getRestitution(), b->getRestitution());
 }
 
-// Which side of a static mesh is solid: the front, where a triangle's
-// counter-clockwise winding faces. Contacts with a mesh take the face normal
-// at inner edges, and a contact that would push a piece out through the back
-// of a face pushes it out through the front instead, so pieces never end up
-// under a thin surface.
-void face_front(btManifoldPoint& cp, const btCollisionObjectWrapper* mesh, int part, int index, bool mesh_is_b,
-                const btCollisionObjectWrapper* other) {
-    if (mesh_is_b)
-        btAdjustInternalEdgeContacts(cp, mesh, other, part, index, 0);
-    btVector3 face;
-    static_cast<const btTriangleShape*>(mesh->getCollisionShape())->calcNormal(face);
-    face = mesh->getWorldTransform().getBasis() * face;
-    const btVector3 out = mesh_is_b ? cp.m_normalWorldOnB : -cp.m_normalWorldOnB;  // from the mesh to the piece
-    if (out.dot(face) >= 0) return;
-    cp.m_normalWorldOnB = mesh_is_b ? face : -face;
-    cp.m_positionWorldOnB = cp.m_positionWorldOnA - cp.m_normalWorldOnB * cp.m_distance1;
-    cp.m_localPointB = (mesh_is_b ? mesh : other)->getWorldTransform().invXform(cp.m_positionWorldOnB);
-}
-
+// Contacts of other shapes (spheres) with a static mesh take the face normal
+// at inner edges, so that nothing snags on the seams between triangles.
 bool is_mesh_triangle(const btCollisionObjectWrapper* w) {
     return w->getCollisionShape()->getShapeType() == TRIANGLE_SHAPE_PROXYTYPE &&
            w->getCollisionObject()->getCollisionShape()->getShapeType() == TRIANGLE_MESH_SHAPE_PROXYTYPE;
 }
 
-bool mesh_contact_added(btManifoldPoint& cp, const btCollisionObjectWrapper* a, int part_a, int index_a,
+bool mesh_contact_added(btManifoldPoint& cp, const btCollisionObjectWrapper* a, int, int,
                         const btCollisionObjectWrapper* b, int part_b, int index_b) {
-    if (is_mesh_triangle(b))
-        face_front(cp, b, part_b, index_b, true, a);
-    else if (is_mesh_triangle(a))
-        face_front(cp, a, part_a, index_a, false, b);
+    if (is_mesh_triangle(b)) btAdjustInternalEdgeContacts(cp, b, a, part_b, index_b, 0);
     return true;
 }
 

@@ -166,8 +166,8 @@ struct sim_settings_s {
 //    other (the original's discrete pieces rely on speculative contacts that
 //    Bullet's discrete contacts do not give: without the sweep most pieces
 //    landing at 180 units/s passed through the pyramid);
-//  - static meshes are one-sided: a piece behind a face is pushed out through
-//    its front, so a piece pressed into a thin surface comes back on top;
+//  - static meshes are one-sided: a face holds pieces whose centre is in
+//    front of it and lets those behind it pass;
 //  - resting alone (above), so that busy piles stop costing;
 //  - Bullet's linear slop is 0 (see penetration_slop).
 

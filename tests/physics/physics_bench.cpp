@@ -175,10 +175,6 @@ std::vector<int32_t> build_pieces(std::mt19937& rng) {
     return shapes;
 }
 
-struct piece {
-    BodyID body;
-};
-
 struct scene_s {
     sim_s sim;
     std::vector<BodyID> items;
@@ -227,9 +223,9 @@ void report(const char* name, figures_s& f, const scene_s& s, int steps) {
     stats(f.wall, wm, wmd, wp, ww);
     double seconds = steps / 60.0;
     std::printf("%-12s pieces %5zu  cpu ms: mean %6.2f median %6.2f p99 %6.2f worst %6.2f | wall mean %6.2f worst %6.2f"
-                " | active %6.0f | recycled/s %6.1f fell through/s %5.1f\n",
+                " | active %6.0f | recycled/s %6.1f fell through/s %5.1f | pairs %d, touching %d\n",
                 name, s.items.size(), m, md, p, w, wm, ww, f.active / steps, s.recycled / seconds,
-                s.fell_through / seconds);
+                s.fell_through / seconds, s.sim.broad_phase_pair_count(), s.sim.contact_pair_count());
     std::fflush(stdout);
 }
 
@@ -248,28 +244,39 @@ struct options_s {
     float wake = -1;
 };
 
-void configure(scene_s& s, const options_s& o) {
+// A world with the options' settings, the generated pieces and one static
+// environment.
+void set_up(scene_s& s, const options_s& o, vec3 gravity, int32_t environment) {
     if (o.velocity_steps >= 0) s.sim.settings.num_velocity_steps = o.velocity_steps;
     if (o.sleep >= 0) s.sim.settings.point_velocity_sleep_threshold = o.sleep;
     if (o.wake >= 0) s.sim.settings.wake_speed = o.wake;
     s.sim.settings.rest_in_busy_piles = o.rest;
     s.sim.init();
+    std::mt19937 shape_rng(7);
+    s.pieces = build_pieces(shape_rng);
+    s.sim.set_gravity(gravity);
+    s.sim.create_body(environment, false);
+}
+
+// One 60 Hz step, timed and counted when measuring.
+void timed_step(scene_s& s, figures_s& f, int sub_steps, bool measuring, const options_s& o) {
+    zones.on = measuring && o.profile;
+    double c0 = now(CLOCK_THREAD_CPUTIME_ID), w0 = now(CLOCK_MONOTONIC);
+    s.sim.step(1.0f / 60, sub_steps);
+    double c1 = now(CLOCK_THREAD_CPUTIME_ID), w1 = now(CLOCK_MONOTONIC);
+    if (!measuring) return;
+    f.cpu.push_back(c1 - c0);
+    f.wall.push_back(w1 - w0);
+    f.active += s.sim.active_body_count();
 }
 
 // The pyramid scene: 4 food pieces and 3 chips a frame until `cap`, pieces
 // below 0 re-emitted at the chip emitter.
 void run_pyramid(const char* name, int cap, int sub_steps, const options_s& o, int32_t pyramid) {
     scene_s s;
-    configure(s, o);
-    std::mt19937 shape_rng(7);
-    s.pieces = build_pieces(shape_rng);
-    s.sim.set_gravity({0, -100, 0});
-    s.sim.create_body(pyramid, false);
+    set_up(s, o, {0, -100, 0}, pyramid);
     figures_s f;
-    const int total = o.warmup + o.steps;
-    for (int frame = 0; frame < total; ++frame) {
-        bool measuring = frame >= o.warmup;
-        zones.on = measuring && o.profile;
+    for (int frame = 0; frame < o.warmup + o.steps; ++frame) {
         if (frame == o.warmup) s.fell_through = s.recycled = 0;
         for (int i = 0; i < 4 && static_cast<int>(s.items.size()) < cap; ++i)
             s.emit(s.spawn(), {0, 200, 30}, {5, 10, 5}, {0, -10, 40}, {10, 10, 10});
@@ -279,49 +286,22 @@ void run_pyramid(const char* name, int cap, int sub_steps, const options_s& o, i
             vec3 p = s.sim.get_position(b);
             if (p.y >= 0) continue;
             ++s.recycled;
-            if (std::fabs(p.x) < pyramid_half - 1 && std::fabs(p.z) < pyramid_half - 1) {
-                ++s.fell_through;
-                if (getenv("DIAG") && s.fell_through < 20) {
-                    vec3 v = s.sim.get_linear_velocity(b);
-                    std::printf("fell %d: p (%.1f %.1f %.1f) v (%.1f %.1f %.1f)\n", frame, p.x, p.y, p.z, v.x, v.y, v.z);
-                }
-            }
+            if (std::fabs(p.x) < pyramid_half - 1 && std::fabs(p.z) < pyramid_half - 1) ++s.fell_through;
             s.emit(b, {0, 190, 50}, {0, 10, 0}, {0, -30, 40}, {0, 0, 10});
         }
-        double c0 = now(CLOCK_THREAD_CPUTIME_ID), w0 = now(CLOCK_MONOTONIC);
-        s.sim.step(1.0f / 60, sub_steps);
-        double c1 = now(CLOCK_THREAD_CPUTIME_ID), w1 = now(CLOCK_MONOTONIC);
-        if (measuring) {
-            f.cpu.push_back(c1 - c0);
-            f.wall.push_back(w1 - w0);
-            f.active += s.sim.active_body_count();
-        }
+        timed_step(s, f, sub_steps, frame >= o.warmup, o);
     }
     report(name, f, s, o.steps);
     print_zones(o.steps);
-    if (getenv("DIAG")) {
-        int slow = 0, mid = 0, fast = 0;
-        for (BodyID b : s.items) {
-            float v = length(s.sim.get_linear_velocity(b));
-            (v < 2 ? slow : v < 20 ? mid : fast)++;
-        }
-        std::printf("speeds: <2 %d, <20 %d, faster %d; contact pairs %d, broad-phase pairs %d\n", slow, mid, fast,
-                    s.sim.contact_pair_count(), s.sim.broad_phase_pair_count());
-    }
 }
 
 // 3,200 pieces dropped into a bowl in batches of 64, as the plate scenes pile
 // them, gravity (0, −50, 0); measured once all are in.
 void run_pile(const options_s& o, int32_t bowl) {
     scene_s s;
-    configure(s, o);
-    std::mt19937 shape_rng(7);
-    s.pieces = build_pieces(shape_rng);
-    s.sim.set_gravity({0, -50, 0});
-    s.sim.create_body(bowl, false);
+    set_up(s, o, {0, -50, 0}, bowl);
     figures_s f;
-    const int total = o.warmup + o.steps;
-    for (int frame = 0; frame < total; ++frame) {
+    for (int frame = 0; frame < o.warmup + o.steps; ++frame) {
         if (frame % 6 == 0 && s.items.size() < 3200)
             for (int i = 0; i < 64; ++i) {
                 BodyID b = s.spawn();
@@ -334,15 +314,7 @@ void run_pile(const options_s& o, int32_t bowl) {
             }
         for (BodyID b : s.items)
             if (s.sim.get_position(b).y < -50) ++s.fell_through, s.sim.set_position(b, {0, 40, 0}, true);
-        double c0 = now(CLOCK_THREAD_CPUTIME_ID), w0 = now(CLOCK_MONOTONIC);
-        s.sim.step(1.0f / 60, 1);
-        double c1 = now(CLOCK_THREAD_CPUTIME_ID), w1 = now(CLOCK_MONOTONIC);
-        zones.on = frame >= o.warmup && o.profile;
-        if (frame >= o.warmup) {
-            f.cpu.push_back(c1 - c0);
-            f.wall.push_back(w1 - w0);
-            f.active += s.sim.active_body_count();
-        }
+        timed_step(s, f, 1, frame >= o.warmup, o);
     }
     report("pile", f, s, o.steps);
     print_zones(o.steps);

@@ -422,3 +422,20 @@ TEST(FallThrough, FastPiecesStayOnAThinSheet) {
         EXPECT_EQ(below, 0) << c.what;
     }
 }
+
+// A thin closed slab (a door, a plate) holds a piece on top: its bottom face
+// must not pull the piece down into it.
+TEST_F(World, APieceRestsOnAThinClosedSlab) {
+    const float half = 5, thick = 0.1f;
+    std::vector<float> v;
+    for (int i = 0; i < 8; ++i)
+        v.insert(v.end(), {i & 1 ? half : -half, i & 2 ? thick : -thick, i & 4 ? half : -half});
+    // Outward-facing: bottom, top, then the four sides.
+    const uint16_t idx[] = {0, 1, 5, 0, 5, 4, 2, 6, 7, 2, 7, 3, 0, 4, 6, 0, 6, 2,
+                            1, 3, 7, 1, 7, 5, 0, 2, 3, 0, 3, 1, 4, 5, 7, 4, 7, 6};
+    sim.create_body(build_mesh_shape(8, v.data(), 36, idx), false);
+    BodyID piece = sim.create_body(box_shape({0.5f, 0.5f, 0.5f}), true);
+    sim.set_position(piece, {0, 1, 0}, true);
+    run(2.0f, 4);
+    EXPECT_NEAR(translation(sim.get_transform(piece)).y, thick + 0.5f, 0.05f);
+}
