@@ -19,6 +19,7 @@ struct vertex_face_collector : btTriangleCallback {
     btScalar reach = 0;      // contacts up to this far apart are kept (speculative)
     btScalar max_depth = 0;  // deeper than the hull is thick is the far side of a thin wall
     btVector3 centre{0, 0, 0};
+    btScalar slip = 0;
     const btMatrix3x3* to_world = nullptr;
     const btVector3* world_origin = nullptr;
     btManifoldResult* result = nullptr;
@@ -29,9 +30,11 @@ struct vertex_face_collector : btTriangleCallback {
         const btScalar area2 = n.length2();
         if (!(area2 > 0)) return;
         n /= btSqrt(area2);
-        // A face holds only a hull whose centre is in front of it: the far
-        // side of a thin closed mesh must not pull a piece into it.
-        if (n.dot(centre - t[0]) < 0) return;
+        // A face holds only a hull whose centre is in front of it, or has just
+        // slipped behind it (by less than the hull's half thickness, so it is
+        // pushed back out): the far side of a thin closed mesh must not pull a
+        // piece resting on top into it.
+        if (n.dot(centre - t[0]) < -slip) return;
         // Edge normals pointing inwards, for the prism test.
         const btVector3 e0 = n.cross(t[1] - t[0]), e1 = n.cross(t[2] - t[1]), e2 = n.cross(t[0] - t[2]);
         const btScalar slack = margin;
@@ -104,6 +107,8 @@ public:
         collect.reach = reach;
         collect.max_depth = (hi - lo).length() + margin;
         collect.centre = to_mesh.getOrigin();
+        const btVector3 extent = hi - lo;
+        collect.slip = btScalar(0.5) * extent[extent.minAxis()];
         collect.to_world = &mesh_world.getBasis();
         collect.world_origin = &mesh_world.getOrigin();
         collect.result = result;

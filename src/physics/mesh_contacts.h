@@ -3,7 +3,8 @@
 // lies within a triangle's prism and reaches its face makes one contact along
 // the face normal, so there are no internal-edge normals to correct. Faces are
 // one-sided (the front is where the counter-clockwise winding faces): a face
-// holds a hull whose centre is in front of it and lets one behind it pass.
+// holds a hull whose centre is in front of it or has only just slipped behind
+// it, and lets one farther behind it pass.
 // Part of the physics module only; the rest of the show uses sim.h.
 #pragma once
 

@@ -167,7 +167,8 @@ struct sim_settings_s {
 //    Bullet's discrete contacts do not give: without the sweep most pieces
 //    landing at 180 units/s passed through the pyramid);
 //  - static meshes are one-sided: a face holds pieces whose centre is in
-//    front of it and lets those behind it pass;
+//    front of it (or just behind, pushing them back out) and lets those
+//    farther behind it pass;
 //  - resting alone (above), so that busy piles stop costing;
 //  - Bullet's linear slop is 0 (see penetration_slop).
 
