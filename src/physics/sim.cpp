@@ -372,6 +372,7 @@ struct body_slot {
     btRigidBody* body = nullptr;  // null while the slot is free
     uint16_t sequence = 0;        // of the body in the slot, or of the last one
     bool dynamic = false;
+    btScalar radius = 0;          // outer radius: the angular sleep threshold is speed / radius
     btTransform frame;            // centre-of-mass frame in the body's origin frame
     std::unique_ptr<btCollisionShape> own_shape;  // a sphere's
 };
@@ -592,6 +593,12 @@ struct sim_s::world_s {
                const btVector3& inertia, const btTransform& frame, btScalar radius,
                btScalar sweep_radius, const sim_settings_s& settings);
 
+    btScalar sleep_speed = 0;  // below this a body counts as still
+
+    void set_sleep_speed(body_slot& s) const {
+        s.body->setSleepingThresholds(sleep_speed, s.radius > 0 ? sleep_speed / s.radius : sleep_speed);
+    }
+
     btTransform origin_transform(const body_slot& s) const {
         return s.body->getWorldTransform() * s.frame.inverse();
     }
@@ -662,7 +669,7 @@ void sim_s::init() {
         solver.m_solverMode |= SOLVER_USE_WARMSTARTING;
     else
         solver.m_solverMode &= ~SOLVER_USE_WARMSTARTING;
-    world->dynamics->setGravity(btVector3(0, -9.81f, 0));
+    set_gravity({0, -9.81f, 0});
 }
 
 BodyID sim_s::world_s::add(btCollisionShape* shape, std::unique_ptr<btCollisionShape> own, bool dynamic,
@@ -689,11 +696,10 @@ BodyID sim_s::world_s::add(btCollisionShape* shape, std::unique_ptr<btCollisionS
     info.m_restitution = default_restitution;
     info.m_linearDamping = default_damping;
     info.m_angularDamping = default_damping;
-    info.m_linearSleepingThreshold = settings.point_velocity_sleep_threshold;
-    info.m_angularSleepingThreshold =
-        radius > 0 ? settings.point_velocity_sleep_threshold / radius : settings.point_velocity_sleep_threshold;
+    s.radius = radius;
     s.body = new btRigidBody(info);
     s.body->setUserIndex(index);
+    set_sleep_speed(s);
     dynamics->forget(s.body);
     // The predictive sweep's sphere (see createPredictiveContacts); Bullet's
     // own motion clamping stays off (no motion threshold).
@@ -808,6 +814,12 @@ void sim_s::set_gravity(vec3 gravity) {
     auto& bodies = world->dynamics->moving_bodies();
     for (int i = 0; i < bodies.size(); ++i)
         if (!world->dynamics->is_resting(bodies[i])) bodies[i]->setGravity(to_bt(gravity));
+    const btScalar speed = std::max(settings.point_velocity_sleep_threshold,
+                                    settings.sleep_time_under_gravity * length(gravity));
+    if (speed == world->sleep_speed) return;
+    world->sleep_speed = speed;
+    for (body_slot& s : world->slots)
+        if (s.body) world->set_sleep_speed(s);
 }
 
 vec3 sim_s::get_gravity() const { return world ? to_vec3(world->dynamics->getGravity()) : vec3{0, 0, 0}; }

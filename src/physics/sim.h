@@ -144,8 +144,9 @@ struct sim_settings_s {
                                                // pass (its iterations are m_numIterations)
     float min_velocity_for_restitution = 1.0f; // solver m_restitutionVelocityThreshold
     float time_before_sleep = 0.5f;            // gDeactivationTime
-    float point_velocity_sleep_threshold = 0.03f;  // each body's linear sleeping threshold; the
-                                                   // angular one is this over its outer radius
+    float point_velocity_sleep_threshold = 0.03f;  // each body's linear sleeping threshold, or
+                                                   // the one below if higher; the angular one is
+                                                   // it over the body's outer radius
     bool constraint_warm_start = true;         // solver mode SOLVER_USE_WARMSTARTING
     bool use_body_pair_contact_cache = true;   // the cache above (Bullet alone always re-tests)
     bool use_manifold_reduction = true;        // none: always at most four points per pair
@@ -159,6 +160,9 @@ struct sim_settings_s {
     // wake_speed wakes it.
     bool rest_in_busy_piles = true;
     float wake_speed = 2.0f;
+    // Added for Bullet: a body slower than gravity makes it in this time
+    // counts as still (2 units/s under gravity 50, 0.39 under 9.8).
+    float sleep_time_under_gravity = 0.04f;
 };
 // What departs from the original behaviour, and why:
 //  - hulls keep 16 points by default, 32 at most (collision cost per piece);
@@ -170,6 +174,12 @@ struct sim_settings_s {
 //    front of it (or just behind, pushing them back out) and lets those
 //    farther behind it pass;
 //  - resting alone (above), so that busy piles stop costing;
+//  - the sleep threshold follows gravity (sleep_time_under_gravity), not the
+//    fixed 0.03: under the scenes' gravity of 50 to 100 a Bullet pile never
+//    gets that still. 3,200 pieces settled in a bowl under gravity 50 cost
+//    over 300 ms a step at 0.03, 97 ms at 1 (405 still awake) and 13 ms at 2
+//    (30 awake); tied to gravity, a piece starting to slide down any slope
+//    steeper than 5° passes the threshold within the sleep time;
 //  - Bullet's linear slop is 0 (see penetration_slop).
 
 // ---- the world --------------------------------------------------------------
