@@ -16,6 +16,7 @@
 #include "platform/fetch.h"
 #include "render/bloom.h"
 #include "render/render_targets.h"
+#include "scene/shipped_models.h"
 
 extern "C" const EmbeddedFile music_files[];  // one entry, "music.mp3"
 
@@ -146,8 +147,9 @@ void load_step() {
     for (PartFn part : part_table) part(PART_INIT, nullptr);
     // 2. Scratch memory for per-frame vertex data.
     if (!vertex_scratch) vertex_scratch = static_cast<uint8_t*>(std::calloc(vertex_scratch_size, 1));
-    // 3. The seven models: no loader yet, so there is nothing to load.
-    // 4. With nothing to load, drawing need not wait for models.
+    // 3. The seven models, in their table's order (each also builds its collision shapes).
+    load_shipped_models();
+    // 4. Models loaded: every load gave its model (a broken file an empty one).
     frame_driver.models_loaded = true;
     // 5. Spectrum set-up.
     spectrum_setup();
@@ -174,4 +176,5 @@ void app_cleanup() {
     // Every graphics handle is gone with the shutdown; a later start-up in the
     // same process (tests, tools) builds its targets afresh.
     forget_render_targets();
+    forget_shipped_models();
 }

@@ -5,6 +5,9 @@
 #include "audio/spectrum.h"
 #include "layers/shape_effect.h"
 #include "physics/sim.h"
+#include "scene/scene_graph.h"
+#include "scene/scene_render.h"
+#include "scene/shipped_models.h"
 
 PartFn part_table[part_count] = {empty_part, shape_effect_part, scene_part};
 
@@ -46,10 +49,21 @@ bool shape_effect_part(int32_t message, void* argument) {
 // simulation join it from the physics module.
 bool scene_part(int32_t message, void* argument) {
     switch (message) {
-        case PART_INIT: init_sim_world(); return true;
+        case PART_INIT:
+            init_sim_world();
+            init_scene_graph();
+            return true;
         case PART_UPDATE: return true;
-        case PART_DRAW: return true;
-        case PART_CLEAR_COLOR: write_part_clear_color(static_cast<float*>(argument)); return true;
+        case PART_DRAW:
+            // Nothing until the models the scenes draw are loaded (all but the donkey).
+            if (scene_models_ready())
+                draw_scene_view(scene_graph, static_cast<const FrameInfo*>(argument)->shadow_pass);
+            return true;
+        case PART_CLEAR_COLOR:
+            // The scene part clears golden with alpha 0, whatever was passed.
+            write_part_clear_color(static_cast<float*>(argument));
+            static_cast<float*>(argument)[3] = 0.0f;
+            return true;
         case PART_RESET: return true;
         default: return false;
     }

@@ -1,4 +1,4 @@
-// The shape effect's part function: the messages it answers and its clear colour.
+// The part functions' messages and clear colours.
 #include <gtest/gtest.h>
 
 #include "app/parts.h"
@@ -14,13 +14,27 @@ TEST(ShapeEffectPart, AnswersInitDrawAndClearColourOnly) {
     EXPECT_FALSE(shape_effect_part(1, nullptr));
 }
 
-TEST(ShapeEffectPart, ClearsGoldenAndLeavesTheAlphaAsPassed) {
-    float rgba[4] = {0.0f, 0.0f, 0.0f, 0.5f};
-    EXPECT_TRUE(shape_effect_part(PART_CLEAR_COLOR, rgba));
-    EXPECT_FLOAT_EQ(rgba[0], 0.96862745f);
-    EXPECT_FLOAT_EQ(rgba[1], 0.67843139f);
-    EXPECT_FLOAT_EQ(rgba[2], 0.15686275f);
-    EXPECT_FLOAT_EQ(rgba[3], 0.5f);
+// Both parts clear golden; the shape effect leaves the alpha as passed, the
+// scene part writes 0.
+TEST(PartClearColour, GoldenWithEachPartsAlpha) {
+    struct Case {
+        const char* name;
+        PartFn part;
+        float expected_alpha;
+    };
+    const Case cases[] = {
+        {"shape effect", shape_effect_part, 0.5f},
+        {"scene", scene_part, 0.0f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        float rgba[4] = {0.0f, 0.0f, 0.0f, 0.5f};
+        EXPECT_TRUE(c.part(PART_CLEAR_COLOR, rgba));
+        EXPECT_EQ(rgba[0], 0.968627453f);
+        EXPECT_EQ(rgba[1], 0.678431392f);
+        EXPECT_EQ(rgba[2], 0.156862751f);
+        EXPECT_EQ(rgba[3], c.expected_alpha);
+    }
 }
 
 }  // namespace
