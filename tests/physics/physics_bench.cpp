@@ -6,7 +6,7 @@
 // count of active bodies, and how many pieces a second fell through the mesh
 // (recycled from inside the pyramid's footprint).
 //
-//   physics_bench [case ...] [--steps N] [--warmup N] [--velocity-steps N] [--sleep V] [--wake V] [--no-rest] [--hull-points N] [--profile]
+//   physics_bench [case ...] [--steps N] [--warmup N] [--velocity-steps N] [--sleep V] [--sleep-time S] [--wake V] [--no-rest] [--hull-points N] [--profile]
 //
 // Cases: pyramid (3,200 pieces, 1 sub-step), pyramid1024 (1,024, 4),
 // pyramid2048 (2,048, 2), pile (3,200 pieces dropped into a bowl, 1 sub-step).
@@ -242,6 +242,7 @@ struct options_s {
     bool profile = false;
     bool rest = true;
     float wake = -1;
+    float sleep_time = -1;
 };
 
 // A world with the options' settings, the generated pieces and one static
@@ -250,6 +251,7 @@ void set_up(scene_s& s, const options_s& o, vec3 gravity, int32_t environment) {
     if (o.velocity_steps >= 0) s.sim.settings.num_velocity_steps = o.velocity_steps;
     if (o.sleep >= 0) s.sim.settings.point_velocity_sleep_threshold = o.sleep;
     if (o.wake >= 0) s.sim.settings.wake_speed = o.wake;
+    if (o.sleep_time >= 0) s.sim.settings.sleep_time_under_gravity = o.sleep_time;
     s.sim.settings.rest_in_busy_piles = o.rest;
     s.sim.init();
     std::mt19937 shape_rng(7);
@@ -335,6 +337,7 @@ int main(int argc, char** argv) {
         else if (a == "--hull-points") piece_points = std::atoi(next());
         else if (a == "--no-rest") o.rest = false;
         else if (a == "--wake") o.wake = static_cast<float>(std::atof(next()));
+        else if (a == "--sleep-time") o.sleep_time = static_cast<float>(std::atof(next()));
         else if (a == "--sleep") o.sleep = static_cast<float>(std::atof(next()));
         else cases.push_back(a);
     }
