@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building, running and testing velmo needs.
 # Safe to run again: apt-get skips what is already there.
+# --fuzz adds what the fuzz build needs (clang and its libFuzzer runtime).
 set -euo pipefail
 
 packages=(
@@ -25,6 +26,10 @@ packages=(
   # loudness and spectrum reports of the rendered music, and their plots
   ffmpeg gnuplot-nox
 )
+
+if [ "${1:-}" = "--fuzz" ]; then
+  packages+=(clang libclang-rt-14-dev)
+fi
 
 if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
 export DEBIAN_FRONTEND=noninteractive
