@@ -1,5 +1,6 @@
 #include "scene/model_parse.h"
 
+#include "platform/printable_text.h"
 #include "scene/model.h"
 
 #include <cstring>
@@ -159,7 +160,7 @@ bool check_model(const tinygltf::Model& gltf, std::vector<std::vector<PrimitiveD
     }
     for (const tinygltf::Material& m : gltf.materials) {
         if (m.pbrMetallicRoughness.baseColorFactor.size() != 4 || m.emissiveFactor.size() != 3) {
-            error = "material \"" + m.name + "\" has a factor of the wrong length";
+            error = "material \"" + printable_text(m.name) + "\" has a factor of the wrong length";
             return false;
         }
         for (int t : {m.pbrMetallicRoughness.baseColorTexture.index,
@@ -169,7 +170,7 @@ bool check_model(const tinygltf::Model& gltf, std::vector<std::vector<PrimitiveD
     }
     for (const tinygltf::Node& node : gltf.nodes) {
         if (node.mesh >= 0 && static_cast<size_t>(node.mesh) >= gltf.meshes.size()) {
-            error = "node \"" + node.name + "\" names mesh " + std::to_string(node.mesh) + ", which does not exist";
+            error = "node \"" + printable_text(node.name) + "\" names mesh " + std::to_string(node.mesh) + ", which does not exist";
             return false;
         }
     }
@@ -180,7 +181,7 @@ bool check_model(const tinygltf::Model& gltf, std::vector<std::vector<PrimitiveD
         const tinygltf::Mesh& mesh = gltf.meshes[m];
         for (size_t p = 0; p < mesh.primitives.size(); ++p) {
             const tinygltf::Primitive& prim = mesh.primitives[p];
-            std::string where = "mesh \"" + mesh.name + "\" primitive " + std::to_string(p);
+            std::string where = "mesh \"" + printable_text(mesh.name) + "\" primitive " + std::to_string(p);
             PrimitiveData d{};
             auto attribute = [&](const char* key) {
                 auto it = prim.attributes.find(key);

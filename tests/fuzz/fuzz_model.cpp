@@ -30,7 +30,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(!error.empty() && error.find('\n') == std::string::npos);
         return 0;
     }
-    FUZZ_CHECK(parsed.has_pbr_block.size() <= parsed.gltf.materials.size() || parsed.gltf.materials.empty());
     FUZZ_CHECK(parsed.meshes.size() == parsed.gltf.meshes.size());
     for (const std::vector<PrimitiveData>& mesh : parsed.meshes) {
         for (const PrimitiveData& d : mesh) {

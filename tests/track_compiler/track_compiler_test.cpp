@@ -76,6 +76,8 @@ TEST(TrackCompiler, RefusesWithFileLineAndTrack) {
          "bad.rocket:4: track \"part\": value \"0.6&#0;junk\" at row 3 is not a finite number"},
         {"long input is cut in the message", project(part_keys(key("3", (std::string(100, '7') + "x").c_str(), "0")), "part"),
          "bad.rocket:4: track \"part\": value \"" + std::string(77, '7') + "...\" at row 3 is not a finite number"},
+        {"a value over several lines stays one line in the message", project(part_keys(key("3", "1.5\n\t2\x01", "0")), "part"),
+         "bad.rocket:4: track \"part\": value \"1.5\\n\\t2\\x01\" at row 3 is not a finite number"},
         {"empty value", project(part_keys(key("3", "", "0")), "part"),
          "bad.rocket:4: track \"part\": value \"\" at row 3 is not a finite number"},
         {"fractional row", project(part_keys(key("1.5", "0", "0")), "part"),

@@ -10,6 +10,8 @@
 #include <iterator>
 #include <system_error>
 
+#include "platform/printable_text.h"
+
 namespace {
 
 struct Context {
@@ -22,7 +24,8 @@ struct Context {
     }
 };
 
-// Input text in a message, cut to about 80 characters (never inside a UTF-8 sequence).
+// Input text in a message, cut to about 80 characters (never inside a UTF-8
+// sequence), its control characters escaped so that the message stays one line.
 std::string quoted(std::string_view s) {
     size_t cut = s.size();
     if (cut > 80) {
@@ -30,7 +33,7 @@ std::string quoted(std::string_view s) {
         while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) --cut;
     }
     std::string out(1, '"');
-    out.append(s.data(), cut);
+    out += printable_text(s.substr(0, cut));
     if (cut < s.size()) out += "...";
     out += '"';
     return out;
