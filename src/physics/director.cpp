@@ -1,6 +1,7 @@
 #include "physics/director.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 
@@ -244,7 +245,9 @@ void scene_update(const SceneInputs& in) {
     sim_world->set_gravity(scene_gravity(d.current_scene_type));
     environment_frame(d.current_scene_type, in);
     float delta = static_cast<float>(in.sim_speed * static_cast<double>(in.frame_delta));
+    auto step_start = std::chrono::steady_clock::now();
     sim_world->step(delta, sub_steps_for(item_count));
+    d.last_step_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - step_start).count();
 
     // 6, 7. Bodies into nodes; the mill's wheel back in place.
     for (int32_t i = 0; i < item_count; ++i)

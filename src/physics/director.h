@@ -28,6 +28,7 @@ struct director_s {
     float light_pitch[4] = {};  // radians
     float light_yaw[4] = {};
     float light_intensity[4] = {};
+    double last_step_seconds = 0;  // how long the last physics step took (for the benchmark)
 };
 extern director_s director;
 

@@ -144,6 +144,24 @@ TEST_F(Director, OrbitModeLooksAtTheTargetFromDistance) {
     EXPECT_NEAR(camera.eye.z, 10, 1e-4f);
 }
 
+TEST_F(Director, NoiseModesWanderOnTheSphereAroundTheTarget) {
+    for (int mode : {2, 3, 4}) {
+        SceneInputs in = still_inputs(2, 12.5f);
+        in.cam_index = mode;
+        in.cam_x = 30;
+        in.cam_y = 20;
+        in.cam_dist = 50;
+        in.cam_at_x = 1;
+        scene_update(in);
+        vec3 noisy = camera_of("camera").eye;
+        EXPECT_NEAR(length(noisy - vec3{1, 0, 0}), 50, 1e-3f) << "mode " << mode;
+        // The noise moves the eye away from the plain orbit's.
+        in.cam_index = 1;
+        scene_update(in);
+        EXPECT_GT(length(camera_of("camera").eye - noisy), 0.01f) << "mode " << mode;
+    }
+}
+
 TEST(SubSteps, FallAsThePieceCountPasses1024And2048) {
     struct Case {
         int pieces, sub_steps;
