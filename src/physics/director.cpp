@@ -119,6 +119,16 @@ void scene_setup(int32_t type, const SceneInputs& in) {
         spawn_restitution = 0;
     };
     const double w = in.param;
+    // The environment of this type with chips placed by its pattern.
+    auto environment_with_chips = [&](int32_t chips) {
+        create_environment(type, w);
+        spawn_chips(chips);
+        place_items(type);
+    };
+    auto wide_shadow = [] {
+        shadow_distance = 256;
+        shadow_half_extent = 128;
+    };
     switch (type) {
         case 1: {
             spawn_chips(128);
@@ -130,9 +140,7 @@ void scene_setup(int32_t type, const SceneInputs& in) {
         case 3:
             shadow_half_extent = 32;
             solid_material();
-            create_environment(3, w);
-            spawn_chips(128);
-            place_items(3);
+            environment_with_chips(128);
             break;
         case 4: {
             shadow_half_extent = 32;
@@ -154,13 +162,10 @@ void scene_setup(int32_t type, const SceneInputs& in) {
             break;
         }
         case 6:
-            shadow_distance = 256;
-            shadow_half_extent = 128;
+            wide_shadow();
             spawn_friction = 0;
             spawn_restitution = 0.2f;
-            create_environment(6, w);
-            spawn_chips(10);
-            place_items(6);
+            environment_with_chips(10);
             break;
         case 7:
             create_environment(7, w);
@@ -191,19 +196,12 @@ void scene_setup(int32_t type, const SceneInputs& in) {
             break;
         case 10: drop_in_disc(spawn_chips(32), 15, 0, 20, 6); break;
         case 11:
-            shadow_distance = 256;
-            shadow_half_extent = 128;
-            create_environment(11, w);
-            spawn_chips(4);
-            place_items(11);
+            wide_shadow();
+            environment_with_chips(4);
             break;
         case 12: create_environment(12, w); break;
         case 13:
-            if (frac == 0) {
-                create_environment(13, w);
-                spawn_chips(128);
-                place_items(13);
-            }
+            if (frac == 0) environment_with_chips(128);
             break;
         case 14: greeting_groups(); break;
         case 15:

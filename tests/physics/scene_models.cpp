@@ -1,5 +1,6 @@
 #include "scene_models.h"
 
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -86,4 +87,13 @@ SceneInputs still_inputs(double param, float music_time) {
     in.music_time = music_time;
     in.frame_delta = 1.0f / 60.0f;
     return in;
+}
+
+bool scene_transforms_finite() {
+    for (const Node& node : scene_graph->nodes) {
+        if (!node.slot) continue;
+        for (float f : node.transform.m)
+            if (!std::isfinite(f)) return false;
+    }
+    return true;
 }

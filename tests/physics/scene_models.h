@@ -25,5 +25,7 @@ std::map<std::string, int> item_names();
 // Position and velocity of piece i's body.
 vec3 item_position(int i);
 vec3 item_velocity(int i);
+// Whether every live node's transform is free of NaN and infinity.
+bool scene_transforms_finite();
 // Inputs at one frame of 60 per second, nothing moving, everything else 0.
 SceneInputs still_inputs(double param, float music_time = 0);

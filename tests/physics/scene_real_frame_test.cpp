@@ -14,6 +14,7 @@
 #include "physics/sim.h"
 #include "physics/spawner.h"
 #include "scene/scene_graph.h"
+#include "scene_models.h"
 #include "support/frame_harness.h"
 
 namespace {
@@ -48,15 +49,6 @@ protected:
     uint64_t now_ = 0;
 };
 
-bool all_transforms_finite() {
-    for (const Node& node : scene_graph->nodes) {
-        if (!node.slot) continue;
-        for (float f : node.transform.m)
-            if (!std::isfinite(f)) return false;
-    }
-    return true;
-}
-
 // Pixels that differ clearly from the top-left corner (the background there).
 int changed_pixels(const std::vector<uint8_t>& rgba) {
     int changed = 0;
@@ -90,7 +82,7 @@ TEST_F(SceneRealFrame, SceneTypesDrawLitPiecesInTheirEnvironments) {
         for (int i = 0; i < 10; ++i) frame();
         EXPECT_EQ(director.current_scene_type, static_cast<int>(c.param));
         EXPECT_GT(item_count, 0);
-        EXPECT_TRUE(all_transforms_finite());
+        EXPECT_TRUE(scene_transforms_finite());
         std::vector<uint8_t> rgba = shot(c.name);
         EXPECT_GT(changed_pixels(rgba), W * H / 200) << "the scene draws something over the background";
     }

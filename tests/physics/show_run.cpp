@@ -22,6 +22,7 @@
 #include "physics/director.h"
 #include "physics/spawner.h"
 #include "scene/scene_graph.h"
+#include "scene_models.h"
 #include "support/frame_harness.h"
 
 namespace {
@@ -31,15 +32,6 @@ constexpr int columns = 8;
 constexpr uint64_t frame_ns = 16666667;
 constexpr uint32_t audio_per_frame = 735;
 constexpr double end_row = 1266.0;
-
-bool transforms_finite() {
-    for (const Node& node : scene_graph->nodes) {
-        if (!node.slot) continue;
-        for (float f : node.transform.m)
-            if (!std::isfinite(f)) return false;
-    }
-    return true;
-}
 
 struct TypeFigures {
     int frames = 0;
@@ -94,7 +86,7 @@ int main(int argc, char** argv) {
             f.update_worst = std::max(f.update_worst, seconds);
             f.step_worst = std::max(f.step_worst, director.last_step_seconds);
         }
-        if (!transforms_finite()) {
+        if (!scene_transforms_finite()) {
             if (bad_frames++ < 5) std::printf("row %.2f: a node transform is not finite\n", row);
         }
         if (frame % 600 == 0) {
