@@ -22,8 +22,8 @@ packages=(
   x11-apps x11-xserver-utils imagemagick sox strace
   # numbers stay in the C locale under a comma-decimal user locale
   locales-all
-  # loudness and spectrum reports of the rendered music
-  ffmpeg
+  # loudness and spectrum reports of the rendered music, and their plots
+  ffmpeg gnuplot-nox
 )
 
 if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi

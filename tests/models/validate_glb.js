@@ -4,7 +4,13 @@
 'use strict';
 const fs = require('fs');
 const path = require('path');
-const validator = require(process.argv[2]);
+let validator;
+try {
+    validator = require(process.argv[2]);
+} catch (e) {
+    console.log(`no glTF validator at ${process.argv[2]}: scripts/install-deps.sh installs it`);
+    process.exit(1);
+}
 
 async function main() {
     let failed = false;

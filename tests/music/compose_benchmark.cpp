@@ -2,17 +2,11 @@
 // score or the composer changes): parse, schedule, synthesise, master, WAV bytes.
 #include <benchmark/benchmark.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "score.h"
 #include "synth.h"
 
 static void BM_RenderShowMusic(benchmark::State& state) {
-    std::ifstream in(VELMO_MUSIC_SCORE, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    const compose::ParseResult parsed = compose::parse_score(text.str(), VELMO_MUSIC_SCORE);
+    const compose::ParseResult parsed = compose::load_score(VELMO_MUSIC_SCORE);
     if (!parsed.ok) {
         state.SkipWithError(parsed.error.c_str());
         return;

@@ -53,7 +53,18 @@ INSTANTIATE_TEST_SUITE_P(
         BadScore{"    x .", "1: indented line outside a pattern"},
         BadScore{"instrument k kick\nautomate k cutoff 0:100", "2: automate: 'cutoff' cannot be automated on k"},
         BadScore{"automate master gain 10:0 5:-3", "1: automate: rows must increase ('5:-3')"},
-        BadScore{"automate nobody gain 0:0", "1: automate: no instrument 'nobody'"}));
+        BadScore{"automate nobody gain 0:0", "1: automate: no instrument 'nobody'"},
+        BadScore{"section 16", "1: 'section' needs a row and a name"},
+        BadScore{"section 16 verse\nsection 16 chorus", "2: section row 16 must come after row 16"},
+        BadScore{"moment -4 doors", "1: moment row -4 is negative"},
+        BadScore{"moment x doors", "1: moment row: 'x' is not a whole number"},
+        BadScore{"master highpas=35", "1: master: unknown setting 'highpas'"}));
+
+TEST(LoadScore, NamesAFileThatCannotBeRead) {
+    const compose::ParseResult r = compose::load_score("/nonexistent/score.txt");
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error, "/nonexistent/score.txt: cannot be read");
+}
 
 TEST(NoteNames, ParseToMidiNumbers) {
     struct Case {
@@ -83,6 +94,18 @@ TEST(ScoreComments, StartOnlyAtAWordSoSharpsStayNotes) {
     ASSERT_EQ(r.score.patterns[0].steps.size(), 2u);
     EXPECT_EQ(r.score.patterns[0].steps[0].pitches, std::vector<double>{42});
     EXPECT_EQ(r.score.patterns[0].steps[1].pitches, (std::vector<double>{54, 58, 61}));
+}
+
+TEST(ScoreMarks, NameSectionsAndMomentsByRow) {
+    const compose::ParseResult r = parse_score(
+        "section 0 intro\nsection 192 the break  # a comment\nmoment 536 doors open\nmoment 552 doors\n", "test.txt");
+    ASSERT_TRUE(r.ok) << r.error;
+    ASSERT_EQ(r.score.sections.size(), 2u);
+    EXPECT_EQ(r.score.sections[1].row, 192);
+    EXPECT_EQ(r.score.sections[1].name, "the break");
+    ASSERT_EQ(r.score.moments.size(), 2u);
+    EXPECT_EQ(r.score.moments[0].name, "doors open");
+    EXPECT_EQ(r.score.moments[1].row, 552);
 }
 
 TEST(ScoreSettings, KeepTheirValuesWithOrWithoutASign) {

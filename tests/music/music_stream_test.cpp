@@ -1,6 +1,8 @@
 // The embedded music decoded with libmpg123 from memory, as the player does:
-// its format and length, the tag the encoder writes first, its levels, and the
-// energy near 1.4 kHz that the pattern background reads from spectrum bin 32.
+// its format and length, the tag the encoder writes first, its levels, its
+// loudness as a listener's meter reads it, the band hits' margin over the beats
+// before them, and the energy near 1.4 kHz that the pattern background reads
+// from spectrum bin 32.
 #include <gtest/gtest.h>
 #include <kiss_fftr.h>
 #include <mpg123.h>
@@ -13,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "measure.h"
 #include "platform/embedded.h"
 
 extern "C" const EmbeddedFile music_files[];
@@ -159,6 +162,37 @@ TEST(MusicStream, TheShowsMomentsLandOnHits) {
         const double t = row * kRowSeconds;
         const double before = rms_db(d, t - 0.06, t), after = rms_db(d, t, t + 0.06);
         EXPECT_GT(after - before, 2.0) << "row " << row << ": " << before << " dB before, " << after << " dB after";
+    }
+}
+
+const compose::LoudnessMeter& meter() {
+    static const compose::LoudnessMeter m(
+        compose::Signal{decoded().samples.data(), decoded().samples.data() + 1, int64_t(decoded().frames()), 2});
+    return m;
+}
+
+// Loud enough to sit with other music, with room for the sections to differ,
+// and peaks that survive a decoder's overshoot.
+TEST(MusicStream, LoudnessRangeAndTruePeakMeetTheMastersTargets) {
+    const Decoded& d = decoded();
+    ASSERT_GT(d.frames(), kShownFrames);
+    const double integrated = meter().integrated(), range = meter().range();
+    const double peak = compose::true_peak_dbtp(compose::Signal{d.samples.data(), d.samples.data() + 1, int64_t(d.frames()), 2});
+    std::printf("integrated %.1f LUFS, loudness range %.1f LU, true peak %.1f dBTP\n", integrated, range, peak);
+    EXPECT_NEAR(integrated, -14.0, 1.0);
+    EXPECT_GE(range, 6.0);
+    EXPECT_LE(range, 8.0);
+    EXPECT_LE(peak, -1.0);
+}
+
+// The band's hits where the doors open and the cheese bursts stand 3 dB above
+// the beats of the bar before them.
+TEST(MusicStream, TheBandHitsStandAboveTheBeatsBeforeThem) {
+    ASSERT_GT(decoded().frames(), kShownFrames);
+    const std::vector<int> hits = {536, 552, 812, 816, 820, 824};
+    for (int row : hits) {
+        const compose::MomentLevel l = compose::moment_level(meter(), kRowSeconds, row, hits);
+        EXPECT_GE(l.margin_db(), 3.0) << "row " << row << ": " << l.onset_lufs << " LUFS against beats at " << l.beats_lufs;
     }
 }
 

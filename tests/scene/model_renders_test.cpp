@@ -133,7 +133,8 @@ protected:
         }
         save_png(png, W, H, image);
         EXPECT_GT(covered, W * H / 20) << png << ": the model should fill part of the view";
-        EXPECT_GT(bright, covered / 4) << png << ": most of the model should be lit";
+        // A fair share lit, not most: some views look at dark hair or a dark mask.
+        EXPECT_GT(bright, covered / 8) << png << ": the model should be lit";
     }
 
     Scene* scene = nullptr;

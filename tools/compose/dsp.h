@@ -97,6 +97,10 @@ struct Svf {
     }
 };
 
+// The Qs of the two state-variable stages that make a fourth-order Butterworth
+// lowpass or highpass.
+constexpr double kButterworth4Q[2] = {0.5411961, 1.3065630};
+
 // Stereo reverb: eight damped combs and four allpasses per side (the right side's
 // delays are offset so the two sides decorrelate), fed from one mono send.
 class Reverb {

@@ -3,8 +3,6 @@
 #include <fstream>
 #include <string>
 
-#include "common/read_text_file.h"
-
 #include "score.h"
 #include "synth.h"
 
@@ -13,12 +11,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: velmo_compose <score.txt> <out.wav>\n");
         return 2;
     }
-    std::string text, error;
-    if (!read_text_file(argv[1], &text, &error)) {
-        std::fprintf(stderr, "velmo_compose: %s\n", error.c_str());
-        return 1;
-    }
-    const compose::ParseResult parsed = compose::parse_score(text, argv[1]);
+    const compose::ParseResult parsed = compose::load_score(argv[1]);
     if (!parsed.ok) {
         std::fprintf(stderr, "%s\n", parsed.error.c_str());
         return 1;

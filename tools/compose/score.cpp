@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "common/read_text_file.h"
 #include "dsp.h"
 #include "synth.h"
 
@@ -155,7 +156,8 @@ struct Parser {
     }
 
     static bool master_key(std::string_view k) {
-        return k == "gain" || k == "threshold" || k == "ratio" || k == "attack" || k == "release" || k == "ceiling";
+        return k == "gain" || k == "threshold" || k == "ratio" || k == "attack" || k == "release" || k == "ceiling" ||
+               k == "highpass";
     }
     static bool reverb_key(std::string_view k) { return k == "room" || k == "damp" || k == "predelay" || k == "gain"; }
     static bool delay_key(std::string_view k) { return k == "rows" || k == "feedback" || k == "tone" || k == "gain"; }
@@ -289,6 +291,19 @@ struct Parser {
             score.automations.push_back(std::move(a));
             return true;
         }
+        if (cmd == "section" || cmd == "moment") {
+            if (!need(3, "a row and a name")) return false;
+            Mark m;
+            m.line = line_no;
+            if (!integer(w[1], std::string(cmd) + " row", &m.row)) return false;
+            std::vector<Mark>& marks = cmd == "section" ? score.sections : score.moments;
+            if (m.row < 0) return fail(std::string(cmd) + " row " + std::to_string(m.row) + " is negative");
+            if (!marks.empty() && m.row <= marks.back().row)
+                return fail(std::string(cmd) + " row " + std::to_string(m.row) + " must come after row " + std::to_string(marks.back().row));
+            for (size_t i = 2; i < w.size(); ++i) m.name += (i > 2 ? " " : "") + std::string(w[i]);
+            marks.push_back(std::move(m));
+            return true;
+        }
         return fail("unknown statement '" + std::string(cmd) + "'");
     }
 
@@ -344,6 +359,13 @@ ParseResult parse_score(std::string_view text, std::string_view source_name) {
     return r;
 }
 
+ParseResult load_score(const char* path) {
+    std::string text;
+    ParseResult r;
+    if (!read_text_file(path, &text, &r.error)) return r;
+    return parse_score(text, path);
+}
+
 std::vector<Note> schedule(const Score& score) {
     const double rs = score.row_seconds();
     auto row_time = [&](int row) { return (double(row) + ((row & 1) ? score.swing : 0.0)) * rs; };
@@ -364,7 +386,9 @@ std::vector<Note> schedule(const Score& score) {
             n.length_s = row_time(row + rows) - n.start_s;
             n.velocity = step.velocity;
             if (score.humanize_time_s > 0.0 || score.humanize_velocity > 0.0) {
-                Noise rng(score.seed ^ (uint64_t(pi) << 32) ^ uint64_t(row));
+                // Seeded by instrument and row, not by the play's place in the score, so
+                // adding or moving one play leaves every other note's jitter as it was.
+                Noise rng(score.seed ^ (uint64_t(pat.instrument) << 32) ^ uint64_t(row));
                 n.start_s = std::max(0.0, n.start_s + score.humanize_time_s * rng.next());
                 n.velocity = std::clamp(n.velocity * (1.0 + score.humanize_velocity * rng.next()), 0.0, 1.0);
             }

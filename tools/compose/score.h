@@ -50,6 +50,14 @@ struct Automation {
     double value_at(double row) const;
 };
 
+// A named row: a section's first row or a moment the picture meets. The
+// synthesiser ignores them; the listening report reads its figures by them.
+struct Mark {
+    int row = 0;
+    std::string name;
+    int line = 0;
+};
+
 struct Score {
     double tempo = 100.0;      // beats per minute; a row is a sixteenth note
     double swing = 0.0;        // odd rows start late by this fraction of a row
@@ -62,6 +70,7 @@ struct Score {
     std::vector<Pattern> patterns;
     std::vector<Play> plays;
     std::vector<Automation> automations;
+    std::vector<Mark> sections, moments;  // rows increasing
 
     double row_seconds() const { return 60.0 / tempo / 4.0; }
     int find_instrument(std::string_view name) const;
@@ -74,6 +83,8 @@ struct ParseResult {
 };
 
 ParseResult parse_score(std::string_view text, std::string_view source_name);
+// Reads and parses the score at `path`; "<path>: cannot be read" when it cannot be opened.
+ParseResult load_score(const char* path);
 
 // A note ready to synthesise: times in seconds, swing and humanising applied.
 struct Note {

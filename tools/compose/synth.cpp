@@ -323,14 +323,15 @@ void render_voice(const Voice& v, double freq, double gate, Noise& rng, float* o
             double last = 0.0, mute = 1.0;
             size_t w = size_t(period);
             for (int64_t i = 0; i < n; ++i) {
-                // read `period` samples back: between lag and lag - 1
-                const size_t r0 = (w + size - lag) % size, r1 = (r0 + 1) % size;
+                // read `period` samples back: between lag and lag - 1 (wrapped by
+                // comparison, not division: this loop runs for every string sample)
+                const size_t r0 = w >= lag ? w - lag : w + size - lag, r1 = r0 + 1 == size ? 0 : r0 + 1;
                 const double y = line[r0] * (1.0 - frac) + line[r1] * frac;
                 const double damped = 0.5 * (y + last) * loss;
                 last = y;
                 if (i >= gate_n) mute *= mute_factor;
                 line[w] = float(damped * (i >= gate_n ? mute_factor : 1.0));
-                w = (w + 1) % size;
+                w = w + 1 == size ? 0 : w + 1;
                 out[i] = float(y * std::min(1.0, mute * 4.0) * std::min(1.0, double(i) * dt / 0.001));
             }
             break;
@@ -409,6 +410,20 @@ void block_dc(Render& r) {
             x1 = x;
             y1 = y;
             x = float(y);
+        }
+    }
+}
+
+// Fourth-order Butterworth highpass on both channels (two state-variable stages):
+// takes the rumble under the kick and the bass's lowest octave off the master.
+void highpass(Render& r, double hz) {
+    for (std::vector<float>* ch : {&r.left, &r.right}) {
+        Svf stage[2];
+        for (int k = 0; k < 2; ++k) stage[k].set(hz, kButterworth4Q[k]);
+        for (float& x : *ch) {
+            stage[0].tick(x);
+            stage[1].tick(stage[0].hp);
+            x = float(stage[1].hp);
         }
     }
 }
@@ -546,7 +561,7 @@ Render render_score(const Score& score) {
         }
     }
 
-    // Master bus: automated lowpass, drive, compressor, limiter, then the fade.
+    // Master bus: automated lowpass, highpass, drive, compressor, limiter, then the fade.
     for (const Automation& a : score.automations) {
         if (a.instrument >= 0 || a.param != "cutoff") continue;
         Svf fl, fr;
@@ -563,6 +578,7 @@ Render render_score(const Score& score) {
         }
     }
     block_dc(out);
+    if (const double hz = setting(score.master, "highpass", 0.0); hz > 0.0) highpass(out, hz);
     const float drive = float(db_to_gain(setting(score.master, "gain", 0.0)));
     for (int64_t i = 0; i < frames; ++i) {
         out.left[size_t(i)] *= drive;

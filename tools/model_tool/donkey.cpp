@@ -75,7 +75,8 @@ void add_tube(Half& h, V3 a, V3 b, float r0, float r1, float v0, float v1, bool 
         h.patch(16, 1, [&](float s, float q) {
             float ang = 2 * kPi * s, rr = r * (end ? 1 - q : q);
             V3 p = c + (n * std::cos(ang) + bn * std::sin(ang)) * rr;
-            return PatchPoint{p, {kBlack.x + 0.05f * std::cos(ang) * rr / r, kBlack.y + 0.04f * std::sin(ang) * rr / r}};
+            float up = end ? -0.04f : 0.04f;  // seen from outside each cap, bn points up the image
+            return PatchPoint{p, {kBlack.x + 0.05f * std::cos(ang) * rr / r, kBlack.y + up * std::sin(ang) * rr / r}};
         });
     }
 }
@@ -104,7 +105,18 @@ Mesh front_half() {
     add_shell(h);
     add_legs(h);
     // neck, head, muzzle, ears, eyes
-    add_tube(h, {0, 2, 13}, {0, 14, 22}, 4.4f, 3.4f, 0.2f, 0.5f, false);
+    const V3 neck_a{0, 2, 13}, neck_b{0, 14, 22};
+    add_tube(h, neck_a, neck_b, 4.4f, 3.4f, 0.2f, 0.5f, false);
+    // a mane of paper fringe standing up along the back of the neck, one sheet seen from both sides
+    const V3 back = normalize(cross(neck_b - neck_a, {1, 0, 0}));
+    for (int side = 0; side < 2; ++side) {
+        float x = side ? 0.2f : -0.2f;
+        h.patch(8, 1, [&](float s, float t) {
+            float r = 4.4f + (3.4f - 4.4f) * s;
+            V3 p = neck_a + (neck_b - neck_a) * (s * 1.1f) + back * (r - 0.4f + 2.6f * t) + V3{x, 0, 0};
+            return PatchPoint{p, {s, 0.25f + 0.06f * (side ? t : 1 - t)}};
+        }, side == 1);
+    }
     add_blob(h, {0, 15.5f, 25.5f}, {4.2f, 4.6f, 6.6f}, 0.45f, {0, 0.1f}, {2, 0.4f});
     add_blob(h, {0, 12.8f, 30.5f}, {3.3f, 3.1f, 3.2f}, 0.3f, {0, 0.6f}, {2, 0.2f});
     for (int side = 0; side < 2; ++side) {

@@ -84,7 +84,7 @@ Mesh head_mesh(const HeadShape& h) {
     add_patch(mesh, around, 6, [&](float s, float t) {
         V3 lip = lip_point(s);
         float shrink = 1 - 0.12f * t;
-        return PatchPoint{{lip.x * shrink, lip.y * shrink, lip.z + (h.cavity_back - lip.z) * t}, {0.02f + 0.34f * s, 0.77f + 0.21f * t}};
+        return PatchPoint{{lip.x * shrink, lip.y * shrink, lip.z + (h.cavity_back - lip.z) * t}, {0.02f + 0.34f * s, 0.98f - 0.21f * t}};
     });
     add_patch(mesh, around, 2, [&](float s, float t) {
         float a = 2 * kPi * s, r = 0.88f * (1 - t);
@@ -123,7 +123,7 @@ Texel face_texel(const HeadShape& h, const FaceLook& look, float u, float v) {
     }
     if (v >= 0.75f) {
         if (u < 0.375f) {  // inside of the mouth: dark red, the tongue below
-            float tongue = smoothstep(0.25f, 0.2f, std::abs((u - 0.02f) / 0.34f - 0.75f)) * smoothstep(0.8f, 0.95f, v);
+            float tongue = smoothstep(0.25f, 0.2f, std::abs((u - 0.02f) / 0.34f - 0.75f)) * smoothstep(0.95f, 0.8f, v);
             t.color = mix(rgb(90, 18, 22), rgb(200, 80, 90), 0.7f * tongue + 0.1f * grain);
             t.height = 0.002f * grain;
             t.roughness = 0.3f;
@@ -162,6 +162,16 @@ Texel face_texel(const HeadShape& h, const FaceLook& look, float u, float v) {
         return t;
     }
     t.color = mix(t.color, look.lips, lips);
+    // the hair comes down over the forehead and in front of the ears
+    float hairline = h.eye_left.y + 8.5f + 0.012f * x * x - 1.5f * std::sin(x * 0.9f) * 0.5f;
+    float sideburn = smoothstep(h.radii.x * 0.72f, h.radii.x * 0.8f, std::abs(x)) * (y > h.mouth_y - 2);
+    float hair = std::max(smoothstep(hairline - 0.4f, hairline + 0.4f, y), sideburn);
+    if (hair > 0) {
+        float strands = 0.5f + 0.5f * std::sin(x * 3 + 4 * grain);
+        t.color = mix(t.color, look.hair * (0.8f + 0.6f * strands), hair);
+        t.height += 0.002f * hair * strands;
+        t.roughness = 0.5f;
+    }
     // rosy cheeks
     float blush = bump(x, y, h.mouth_x + 2, 5, 5, 4) + bump(x, y, -h.mouth_x - 2, 5, 5, 4);
     t.color = mix(t.color, rgb(214, 96, 90), 0.35f * clamp01(blush));
@@ -224,11 +234,11 @@ Mesh teeth_mesh(float up) {
     // outer face, inner face, the edge next to the teeth and the far edge
     add_patch(mesh, 24, 2, [&](float s, float t) {
         float y = up * (g0 + (g1 - g0) * t);
-        return PatchPoint{gum(s, 0.9f - 0.3f * t, y), {0.05f + 0.9f * s, 0.55f + 0.4f * t}};
+        return PatchPoint{gum(s, 0.9f - 0.3f * t, y), {0.05f + 0.9f * s, 0.55f + 0.4f * (up < 0 ? t : 1 - t)}};
     }, up < 0);
     add_patch(mesh, 24, 2, [&](float s, float t) {
         float y = up * (g0 + (g1 - g0) * t);
-        return PatchPoint{gum(s, -0.9f + 0.3f * t, y), {0.05f + 0.9f * s, 0.55f + 0.4f * t}};
+        return PatchPoint{gum(s, -0.9f + 0.3f * t, y), {0.05f + 0.9f * s, 0.55f + 0.4f * (up > 0 ? t : 1 - t)}};
     }, up > 0);
     for (int edge = 0; edge < 2; ++edge) {
         float y = up * (edge ? g1 : g0);
@@ -258,7 +268,7 @@ Texel teeth_texel(float u, float v) {
 }  // namespace
 
 ModelFile make_face() {
-    const HeadShape friendly{{0, 8, -16}, {28, 32, 26}, 24, 15, 11, -15, 6, 2.5f, 2.2f, {10, 24, 0}, 3.6f};
+    const HeadShape friendly{{0, 6, -13}, {23, 26, 22}, 20, 15, 11, -13, 5.5f, 2.2f, 2, {8.5f, 18.5f, 0}, 3.2f};
     const HeadShape masked{{0, 8, -14}, {25, 29, 23}, 22, 11, 8.5f, -12, 4, 2, 3, {9, 21, 0}, 3.3f};
     const FaceLook friendly_look{rgb(198, 140, 100), rgb(176, 116, 82), rgb(40, 26, 18), rgb(170, 70, 70), true, false, 611};
     const FaceLook mask_look{rgb(30, 90, 200), rgb(20, 70, 170), rgb(20, 20, 40), rgb(200, 40, 50), false, true, 621};

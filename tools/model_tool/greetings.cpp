@@ -4,8 +4,6 @@
 // collider, so a tile is a rounded box of about a hundred vertices.
 #include <algorithm>
 #include <cmath>
-#include <fstream>
-#include <iterator>
 
 #include "scene/model_files.h"
 #include "models.h"
@@ -83,7 +81,7 @@ Mesh tile_mesh(float width) {
 
 // The word rendered into a width × height greyscale picture, centred, its
 // letters squeezed or stretched to fill the box evenly.
-bool render_word(const stbtt_fontinfo& font, const std::string& word, int width, int height, Greyscale* out) {
+void render_word(const stbtt_fontinfo& font, const std::string& word, int width, int height, Greyscale* out) {
     out->width = width;
     out->height = height;
     out->pixels.assign(static_cast<size_t>(width) * height, 0);
@@ -121,13 +119,11 @@ bool render_word(const stbtt_fontinfo& font, const std::string& word, int width,
         x += advance * scale_x;
         if (i + 1 < word.size()) x += stbtt_GetCodepointKernAdvance(&font, word[i], word[i + 1]) * scale_x;
     }
-    return true;
 }
 
 // A soft copy of the letters (a box blur), whose slope makes the icing's rounded edge.
 Greyscale blurred(const Greyscale& in, int radius) {
     Greyscale out = in;
-    std::vector<int> row(in.pixels.size());
     for (int pass = 0; pass < 2; ++pass) {
         const Greyscale src = out;
         for (int y = 0; y < in.height; ++y)
@@ -147,7 +143,7 @@ Greyscale blurred(const Greyscale& in, int radius) {
 
 const V3 kIcingColours[12] = {rgb(200, 30, 60), rgb(30, 110, 200), rgb(40, 150, 60), rgb(120, 50, 170),
                               rgb(220, 90, 20), rgb(20, 140, 150), rgb(180, 30, 120), rgb(60, 60, 190),
-                              rgb(190, 40, 30), rgb(30, 120, 90), rgb(140, 80, 20), rgb(90, 40, 140)};
+                              rgb(190, 40, 30), rgb(30, 120, 90), rgb(210, 20, 100), rgb(90, 40, 140)};
 
 Texel greeting_texel(const Greyscale& letters, const Greyscale& soft, V3 icing, int index, float u, float v) {
     // Both halves show the same word: the back half's picture is the front's.
@@ -173,14 +169,22 @@ Texel greeting_texel(const Greyscale& letters, const Greyscale& soft, V3 icing, 
 
 }  // namespace
 
-bool make_greetings(const std::string& font_path, ModelFile* model, std::string* error) {
-    std::ifstream file(font_path, std::ios::binary);
-    std::vector<unsigned char> font_bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+bool check_font(const std::string& font_bytes, const std::string& font_path, std::string* error) {
     stbtt_fontinfo font;
-    if (font_bytes.empty() || !stbtt_InitFont(&font, font_bytes.data(), stbtt_GetFontOffsetForIndex(font_bytes.data(), 0))) {
-        *error = font_path + ": not a readable TrueType font";
+    const auto* data = reinterpret_cast<const unsigned char*>(font_bytes.data());
+    int offset = font_bytes.size() > 12 ? stbtt_GetFontOffsetForIndex(data, 0) : -1;
+    if (offset < 0 || !stbtt_InitFont(&font, data, offset) || stbtt_FindGlyphIndex(&font, 'A') == 0) {
+        *error = font_path + ": not a TrueType font with Latin letters";
         return false;
     }
+    return true;
+}
+
+ModelFile make_greetings(const std::string& font_bytes) {
+    ModelFile model;
+    stbtt_fontinfo font;
+    const auto* data = reinterpret_cast<const unsigned char*>(font_bytes.data());
+    stbtt_InitFont(&font, data, stbtt_GetFontOffsetForIndex(data, 0));
     float x = 0;
     for (int i = 0; i < GREETING_COUNT; ++i) {
         const std::string word = greeting_pieces[i].word;
@@ -191,12 +195,12 @@ bool make_greetings(const std::string& font_path, ModelFile* model, std::string*
         render_word(font, word, pw, std::max(ph, 32), &letters);
         Greyscale soft = blurred(letters, 3);
         V3 icing = kIcingColours[i];
-        int material = model->add_material(greeting_pieces[i].node, make_material(512, ImageFormat::jpeg, [&](float u, float v) {
+        int material = model.add_material(greeting_pieces[i].node, make_material(512, ImageFormat::jpeg, [&](float u, float v) {
             return greeting_texel(letters, soft, icing, i, u, v);
         }));
-        model->add_mesh_node(greeting_pieces[i].node, tile_mesh(width), material, {x, 0, 0});
+        model.add_mesh_node(greeting_pieces[i].node, tile_mesh(width), material, {x, 0, 0});
         x += width + 2;
     }
-    model->add_light_and_camera({x / 2, 40, 40}, {x / 2, 10, 80});
-    return true;
+    model.add_light_and_camera({x / 2, 40, 40}, {x / 2, 10, 80});
+    return model;
 }

@@ -15,6 +15,14 @@ Mesh centred(Mesh mesh) {
     return mesh;
 }
 
+// A rounded piece: the unit sphere reshaped point by point, the texture
+// wrapped once round it (u about the axis, v from top to bottom).
+Mesh blob(int nu, int nv, const std::function<V3(V3)>& shape) {
+    Mesh mesh;
+    add_patch(mesh, nu, nv, [&](float s, float t) { return PatchPoint{shape(sphere_direction(s, t)), {s, 1 - t}}; });
+    return centred(mesh);
+}
+
 // ---- chips ---------------------------------------------------------------
 
 // Where the chip's triangle sits in its texture: corner A bottom left, B bottom
@@ -30,7 +38,7 @@ struct ChipShape {
 };
 
 Mesh make_chip(const ChipShape& shape) {
-    const int n = 7;
+    const int n = 5;
     const float thickness = 0.09f;
     Mesh mesh;
     Rng rng(shape.seed);
@@ -101,11 +109,11 @@ Texel chip_texel(float u, float v) {
         float ex = b.x - a.x, ey = b.y - a.y, l = std::hypot(ex, ey);
         return ((u - a.x) * ey - (v - a.y) * ex) / l;
     };
-    float inside = std::min({-edge(kChipUvA, kChipUvB), -edge(kChipUvB, kChipUvC), -edge(kChipUvC, kChipUvA)});
+    float inside = std::min({edge(kChipUvA, kChipUvB), edge(kChipUvB, kChipUvC), edge(kChipUvC, kChipUvA)});
     float x = u * 16, y = v * 16;
     float mottle = fbm(x, y, 16, 5, 11);
-    float toast = smoothstep(0.58f, 0.75f, fbm(x * 0.5f, y * 0.5f, 8, 4, 12));
-    float edge_brown = 1 - smoothstep(0.0f, 0.07f, inside + 0.02f * (mottle - 0.5f));
+    float toast = smoothstep(0.6f, 0.8f, fbm(x * 0.5f, y * 0.5f, 8, 4, 12));
+    float edge_brown = 1 - smoothstep(0.0f, 0.06f, inside + 0.03f * (mottle - 0.5f));
     float blister_id;
     float blister = cell_distance(u * 40, v * 40, 40, 13, &blister_id);
     float salt_id;
@@ -113,10 +121,10 @@ Texel chip_texel(float u, float v) {
     Texel t;
     V3 corn = mix(rgb(232, 186, 92), rgb(246, 208, 120), mottle);
     V3 brown = rgb(150, 88, 36);
-    t.color = mix(corn, brown, std::min(1.0f, 0.65f * toast + 0.9f * edge_brown));
+    t.color = mix(corn, brown, std::min(1.0f, 0.45f * toast + 0.85f * edge_brown));
     t.height = 0.002f * mottle + 0.004f * (1 - smoothstep(0.0f, 0.35f, blister)) * (blister_id > 0.4f);
     t.roughness = 0.72f - 0.1f * toast;
-    bool grain = salt_id > 0.55f && salt < 0.16f;
+    bool grain = salt_id > 0.85f && salt < 0.14f;
     if (grain) {
         t.color = mix(t.color, rgb(250, 250, 246), 0.9f);
         t.height += 0.003f * (1 - salt / 0.16f);
@@ -142,7 +150,7 @@ Mesh make_cheese() {
         float sc = std::copysign(std::pow(std::abs(c), 0.5f), c), ss = std::copysign(std::pow(std::abs(s), 0.5f), s);
         return V2{sc * w, ss * h};
     };
-    add_patch(mesh, 10, 8, [&](float s, float t) {
+    add_patch(mesh, 8, 8, [&](float s, float t) {
         V3 c = centre_line(s);
         V2 q = section(t);
         float taper = 1 - 0.35f * std::pow(std::abs(s * 2 - 1), 4.0f);
@@ -156,7 +164,7 @@ Mesh make_cheese() {
         for (int k = 0; k < 8; ++k) {
             V2 q = section(k / 8.0f);
             mesh.vertex({c.x, c.y + q.y * taper, c.z + q.x * taper}, {end ? 1.0f : -1.0f, 0, 0},
-                        {0.5f + q.x, 0.5f + q.y});
+                        {0.5f + (end ? -q.x : q.x), 0.5f - q.y});
         }
         for (int k = 0; k < 8; ++k) {
             int a = first + k, b = first + (k + 1) % 8;
@@ -181,14 +189,9 @@ Texel cheese_texel(float u, float v) {
 // ---- bean -----------------------------------------------------------------------
 
 Mesh make_bean() {
-    Mesh mesh;
-    add_patch(mesh, 14, 9, [](float s, float t) {
-        V3 d = sphere_direction(s, t);
-        V3 p{d.x * 0.56f, d.y * 0.3f, d.z * 0.34f};
-        p.y += 0.14f * (1 - d.x * d.x) - 0.07f;  // the kidney's bend
-        return PatchPoint{p, {s, 1 - t}};
+    return blob(10, 6, [](V3 d) {
+        return V3{d.x * 0.56f, d.y * 0.28f, d.z * 0.32f + 0.16f * (1 - d.x * d.x)};  // bent like a kidney
     });
-    return centred(mesh);
 }
 
 Texel bean_texel(float u, float v) {
@@ -207,15 +210,10 @@ Texel bean_texel(float u, float v) {
 // ---- corn kernel -------------------------------------------------------------------
 
 Mesh make_corn() {
-    Mesh mesh;
-    add_patch(mesh, 12, 8, [](float s, float t) {
-        V3 d = sphere_direction(s, t);
-        float taper = 0.62f + 0.38f * t;  // narrow where it sat on the cob
-        V3 p{d.x * 0.38f * taper, d.y * 0.32f, d.z * 0.27f * taper};
-        if (d.y > 0) p.y *= 0.75f;  // the flatter crown
-        return PatchPoint{p, {s, 1 - t}};
+    return blob(8, 6, [](V3 d) {
+        float taper = 0.62f + 0.38f * (d.y * 0.5f + 0.5f);  // narrow where it sat on the cob
+        return V3{d.x * 0.38f * taper, d.y * (d.y > 0 ? 0.24f : 0.32f), d.z * 0.27f * taper};  // a flatter crown
     });
-    return centred(mesh);
 }
 
 Texel corn_texel(float u, float v) {
@@ -235,17 +233,17 @@ Mesh make_jalapeno() {
     const float outer = 0.74f, inner = 0.44f, half = 0.1f;
     auto wobble = [](float s) { return 1 + 0.06f * std::sin(s * 2 * kPi * 3 + 0.5f); };
     // skin (texture's top half), then the flesh of the two cut faces (bottom half)
-    add_patch(mesh, 20, 1, [&](float s, float t) {
+    add_patch(mesh, 16, 1, [&](float s, float t) {
         float r = outer * wobble(s), a = 2 * kPi * s;
         return PatchPoint{{r * std::cos(a), -half + 2 * half * t, -r * std::sin(a)}, {s, 0.5f - 0.5f * t}};
     });
-    add_patch(mesh, 20, 1, [&](float s, float t) {
+    add_patch(mesh, 16, 1, [&](float s, float t) {
         float r = inner * wobble(s), a = 2 * kPi * s;
         return PatchPoint{{r * std::cos(a), -half + 2 * half * t, -r * std::sin(a)}, {1 - s, 0.5f - 0.5f * t}};
     }, true);
     for (int face = 0; face < 2; ++face) {
         float y = face ? half : -half;
-        add_patch(mesh, 20, 2, [&](float s, float t) {
+        add_patch(mesh, 16, 1, [&](float s, float t) {
             float r = (inner + (outer - inner) * t) * wobble(s), a = 2 * kPi * s;
             return PatchPoint{{r * std::cos(a), y, -r * std::sin(a)}, {face ? s : 1 - s, 0.5f + 0.5f * t}};
         }, face == 1);
@@ -278,15 +276,12 @@ Texel jalapeno_texel(float u, float v) {
 // ---- meat crumble -------------------------------------------------------------------------
 
 Mesh make_meat(float radius, V3 stretch, float phase) {
-    Mesh mesh;
-    add_patch(mesh, 14, 9, [&](float s, float t) {
-        V3 d = sphere_direction(s, t);
+    return blob(10, 7, [=](V3 d) {
         float lumps = 0.16f * std::sin(3.1f * d.x + phase) * std::sin(3.7f * d.y + 1.3f * phase) * std::sin(4.3f * d.z + 2) +
                       0.09f * std::sin(7.3f * d.x + 2 * phase) * std::sin(6.1f * d.z + 1);
         float r = radius * (1 + lumps);
-        return PatchPoint{{d.x * r * stretch.x, d.y * r * stretch.y, d.z * r * stretch.z}, {s, 1 - t}};
+        return V3{d.x * r * stretch.x, d.y * r * stretch.y, d.z * r * stretch.z};
     });
-    return centred(mesh);
 }
 
 Texel beef_texel(float u, float v) {
@@ -353,8 +348,9 @@ Mesh make_onion() {
 Texel onion_texel(float u, float v) {
     float veins = 0.5f + 0.5f * std::sin(u * 2 * kPi * 14 + 1.5f * fbm(u * 6, v * 6, 6, 3, 81));
     Texel t;
-    if (v < 0.5f) t.color = mix(rgb(168, 64, 130), rgb(214, 150, 196), 0.5f * veins + 0.3f * (v * 2));
-    else t.color = mix(rgb(236, 226, 236), rgb(250, 246, 250), veins);
+    // the outside of the layer blushes violet toward its cut edges
+    if (v < 0.5f) t.color = mix(rgb(200, 120, 180), rgb(246, 234, 244), 0.25f * veins + 0.75f * smoothstep(0.0f, 0.15f, std::min(v, 0.5f - v)));
+    else t.color = mix(rgb(238, 230, 238), rgb(252, 248, 252), veins);
     t.height = 0.0015f * veins;
     t.roughness = 0.3f;
     return t;
@@ -363,13 +359,12 @@ Texel onion_texel(float u, float v) {
 // ---- tomato dice ---------------------------------------------------------------------------------
 
 Mesh make_tomato() {
+    // a diced cube, its faces cut a little unevenly
     Mesh mesh;
-    add_patch(mesh, 12, 8, [](float s, float t) {
-        V3 d = sphere_direction(s, t);
-        auto round_cube = [](float c) { return std::copysign(std::pow(std::abs(c), 0.35f), c); };
-        V3 p{round_cube(d.x) * 0.36f, round_cube(d.y) * 0.3f, round_cube(d.z) * 0.34f};
-        return PatchPoint{p, {s, 1 - t}};
-    });
+    add_box(mesh, {-0.34f, -0.29f, -0.31f}, {0.34f, 0.29f, 0.31f}, 0.8f);
+    // corners shared by three faces move together: the offset depends on the position alone
+    for (V3& p : mesh.positions) p = p * (1 + 0.05f * std::sin(7 * p.x + 3 * p.y + 5 * p.z));
+    smooth_normals(mesh, 0, 0);
     return centred(mesh);
 }
 
@@ -379,13 +374,10 @@ Texel tomato_texel(float u, float v) {
     float seed = cell_distance(u * 12, v * 12, 12, 92, &seed_id);
     Texel t;
     t.color = mix(rgb(184, 26, 18), rgb(232, 70, 44), pulp);
-    bool is_seed = seed < 0.18f && seed_id > 0.55f;
+    bool is_seed = seed < 0.16f && seed_id > 0.85f;
     if (is_seed) t.color = rgb(236, 196, 96);
-    // the glossy skin across the top of the dice
-    float skin = smoothstep(0.3f, 0.2f, v);
-    t.color = mix(t.color, rgb(200, 20, 14), skin);
     t.height = 0.003f * pulp + (is_seed ? 0.003f : 0.0f);
-    t.roughness = 0.4f - 0.25f * skin - 0.1f * pulp;
+    t.roughness = 0.3f - 0.1f * pulp;
     return t;
 }
 

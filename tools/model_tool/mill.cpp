@@ -12,6 +12,8 @@ namespace {
 
 constexpr float kWheelRadius = 16, kWheelHalfWidth = 8;
 const V3 kWheelAxle{0, 72, 4};
+// The axle runs out to posts beyond the helix, at these z (relative to the axle).
+constexpr float kAxleBack = -28, kAxleFront = 24;
 constexpr float kSpoutRadius = 5, kSpoutBottom = 10, kFunnelTop = 32, kFunnelRadius = 30;
 constexpr float kDoorHalfDepth = 5.6f, kDoorThickness = 0.6f;
 
@@ -32,13 +34,18 @@ Mesh wheel_mesh() {
         for (int k = 0; k <= 16; ++k) {
             float a = 2 * kPi * k / 16;
             mesh.vertex({2.2f * std::cos(a), 2.2f * std::sin(a), z}, {0, 0, end ? 1.0f : -1.0f},
-                        {0.5f + 0.1f * std::cos(a), 0.5f - 0.1f * std::sin(a)});
+                        {0.5f + (end ? 0.1f : -0.1f) * std::cos(a), 0.5f - 0.1f * std::sin(a)});
         }
         for (int k = 0; k < 16; ++k) {
             if (end) mesh.triangle(centre, first + k, first + k + 1);
             else mesh.triangle(centre, first + k + 1, first + k);
         }
     }
+    // the axle, long enough to rest on the two posts that stand on the funnel
+    add_patch(mesh, 12, 1, [](float s, float t) {
+        float a = 2 * kPi * s;
+        return PatchPoint{{0.9f * std::cos(a), 0.9f * std::sin(a), kAxleBack + (kAxleFront - kAxleBack) * t}, {s * 0.2f, 1 - t}};
+    });
     // eight paddles, each a plank from the hub out to the rim, with a lip
     for (int k = 0; k < 8; ++k) {
         int first = mesh.vertex_count();
@@ -61,7 +68,7 @@ Mesh wheel_mesh() {
 
 Mesh helix_mesh() {
     Mesh mesh;
-    const float top = 50, bottom = 35, inner = 3, outer = 17, turns = 1.75f, thickness = 0.7f;
+    const float top = 50, bottom = 35, inner = 3, outer = 20, turns = 1.75f, thickness = 0.7f;
     const int steps = 84;
     auto ramp = [&](float s, float r, float lift) {
         float a = 2 * kPi * turns * s;
@@ -114,6 +121,11 @@ Mesh funnel_mesh() {
         {kSpoutRadius, kSpoutBottom},
     };
     add_lathe(mesh, 64, wall, {0, 0}, {4, 1});
+    // two posts carrying the wheel's axle, standing on the cone
+    for (float z : {kWheelAxle.z + kAxleBack + 1.5f, kWheelAxle.z + kAxleFront - 1.5f}) {
+        add_box(mesh, {-1.2f, 20, z - 1.2f}, {1.2f, kWheelAxle.y + 1.5f, z + 1.2f}, kWoodTile);
+        add_box(mesh, {-2.2f, kWheelAxle.y + 1.5f, z - 1.6f}, {2.2f, kWheelAxle.y + 2.7f, z + 1.6f}, kWoodTile);
+    }
     // four legs down from the rim, braced to the spout
     for (int k = 0; k < 4; ++k) {
         int first = mesh.vertex_count();
@@ -159,7 +171,7 @@ Texel metal_texel(float u, float v, V3 tint, uint32_t seed) {
     float spangle_id;
     float spangle = cell_distance(u * 24, v * 24, 24, seed, &spangle_id);
     float scratches = fbm(u * 4, v * 96, 4, 3, seed + 1);
-    float rust = smoothstep(0.62f, 0.8f, fbm(u * 8, v * 8, 8, 4, seed + 2));
+    float rust = smoothstep(0.7f, 0.85f, fbm(u * 8, v * 8, 8, 4, seed + 2));
     // rivets every eighth of the texture along u near the edges
     float rivet_x = std::fmod(u * 8 + 100, 1.0f) - 0.5f;
     float rivet_y = std::min(std::abs(v - 0.06f), std::abs(v - 0.94f));

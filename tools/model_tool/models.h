@@ -11,5 +11,7 @@ ModelFile make_mill();
 ModelFile make_face();
 ModelFile make_plate();
 ModelFile make_pyramid();
-// font_path: a TrueType font for the lettering; false with *error when it cannot be read.
-bool make_greetings(const std::string& font_path, ModelFile* model, std::string* error);
+// The greetings' lettering comes from a TrueType font file's bytes, which
+// check_font tests first (false, with "<path>: ..." in *error, when unusable).
+bool check_font(const std::string& font_bytes, const std::string& font_path, std::string* error);
+ModelFile make_greetings(const std::string& font_bytes);

@@ -16,15 +16,17 @@ std::vector<V2> ceramic_profile(const std::vector<V2>& outer, float thickness) {
     for (V2 p : outer) profile.push_back(p);
     V2 lip = outer.back();
     profile.push_back({lip.x - thickness * 0.5f, lip.y + thickness * 0.4f});
+    // The inside: the outer wall moved in along its normal, kept only while it
+    // keeps coming down and in (the foot's offsets would fold back on themselves),
+    // then a flat floor to the centre.
+    V2 last = profile.back();
     for (size_t i = outer.size(); i-- > 1;) {
         V2 p = outer[i], q = outer[i - 1];
         float dx = p.x - q.x, dy = p.y - q.y, l = std::hypot(dx, dy);
-        // the inward normal of the outer wall
-        profile.push_back({p.x - dy / l * thickness, p.y + dx / l * thickness});
+        V2 in{p.x - dy / l * thickness, p.y + dx / l * thickness};
+        if (in.x < last.x - 0.05f && in.y <= last.y) profile.push_back(last = in);
     }
-    V2 first = outer.front();
-    profile.push_back({first.x - thickness, first.y + thickness});
-    profile.push_back({0, first.y + thickness});
+    profile.push_back({0, last.y});
     return profile;
 }
 

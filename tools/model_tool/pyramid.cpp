@@ -10,12 +10,12 @@ namespace {
 
 constexpr float kHalfWidth = 150, kHeight = 100, kTopHalfWidth = 20;
 constexpr int kTiers = 9;
-constexpr float kStoneTile = 24;  // world units per repeat of the stone texture
+constexpr float kStoneTile = 32;  // world units per repeat of the stone texture
 
 // Planar texture coordinates that follow the face: walls by their horizontal
 // run and height, floors by x and z.
 V2 stone_uv(V3 p, V3 n) {
-    if (std::abs(n.y) > 0.7f) return {p.x / kStoneTile, p.z / kStoneTile};
+    if (std::abs(n.y) > 0.7f) return {p.x / kStoneTile, (n.y > 0 ? p.z : -p.z) / kStoneTile};
     if (std::abs(n.x) > std::abs(n.z)) return {(n.x > 0 ? -p.z : p.z) / kStoneTile, -p.y / kStoneTile};
     return {(n.z > 0 ? p.x : -p.x) / kStoneTile, -p.y / kStoneTile};
 }
@@ -98,26 +98,31 @@ Mesh pyramid_mesh() {
 }
 
 Texel stone_texel(float u, float v) {
-    // courses of blocks, each course shifted by half a block
-    const int rows = 24, columns = 12;
-    float y = v * rows;
-    int row = static_cast<int>(y);
-    float x = u * columns + (row % 2) * 0.5f;
+    // courses of blocks, each course shifted by half a block; the joints wander
+    const int rows = 16, columns = 8;
+    float jitter_u = 0.05f * (fbm(u * 32, v * 32, 32, 3, 405) - 0.5f);
+    float jitter_v = 0.05f * (value_noise(u * 24 + 7, v * 24, 24, 406) - 0.5f);
+    float y = v * rows + jitter_v;
+    int row = static_cast<int>(std::floor(y));
+    float x = u * columns + (row % 2) * 0.5f + jitter_u;
     int column = static_cast<int>(std::floor(x));
     float fx = x - column, fy = y - row;
-    float groove = std::min({fx, 1 - fx, (fy) * 0.5f, (1 - fy) * 0.5f});
-    float block_shade = value_noise(column * 1.0f + 0.5f, row * 1.0f + 0.5f, columns, 401);
-    float grain = fbm(u * 64, v * 64, 64, 5, 402);
+    float groove = std::min({fx, 1 - fx, fy * 0.5f, (1 - fy) * 0.5f});
+    int wrapped_row = (row % rows + rows) % rows, wrapped_column = (column % columns + columns) % columns;
+    float shade = value_noise(wrapped_column + 0.5f, wrapped_row + 0.5f, columns, 401);
+    float tint = value_noise(wrapped_column * 3 + 0.5f, wrapped_row * 3 + 0.5f, columns * 3, 407);
+    float grain = fbm(u * 96, v * 96, 96, 4, 402);
     float weather = fbm(u * 6, v * 6, 6, 4, 403);
-    float moss = smoothstep(0.55f, 0.72f, fbm(u * 10, v * 10, 10, 4, 404)) * (1 - smoothstep(0.0f, 0.06f, groove));
+    float moss = smoothstep(0.55f, 0.72f, fbm(u * 10, v * 10, 10, 4, 404)) * (1 - smoothstep(0.0f, 0.08f, groove));
     Texel t;
-    V3 stone = mix(rgb(176, 160, 132), rgb(212, 198, 168), block_shade);
-    stone = mix(stone, stone * 0.75f, weather * 0.6f);
-    stone = mix(stone, stone * 1.08f, grain - 0.5f);
-    float mortar = 1 - smoothstep(0.015f, 0.04f, groove);
-    t.color = mix(stone, rgb(110, 100, 86), mortar);
-    t.color = mix(t.color, rgb(86, 110, 52), moss * 0.8f);
-    t.height = 0.0015f * smoothstep(0.0f, 0.05f, groove) + 0.0006f * grain - 0.0004f * weather;
+    V3 stone = mix(rgb(150, 142, 124), rgb(214, 196, 160), shade);
+    stone = mix(stone, rgb(196, 150, 110), 0.35f * tint);  // some blocks warmer
+    stone = mix(stone, stone * 0.7f, weather * 0.7f);
+    stone = stone * (0.9f + 0.2f * grain);
+    float mortar = 1 - smoothstep(0.015f, 0.045f, groove);
+    t.color = mix(stone, rgb(96, 88, 76), mortar);
+    t.color = mix(t.color, rgb(80, 104, 48), moss * 0.8f);
+    t.height = 0.0015f * smoothstep(0.0f, 0.06f, groove) + 0.0008f * grain - 0.0005f * weather;
     t.roughness = 0.85f - 0.1f * grain;
     t.occlusion = 1 - 0.35f * mortar;
     return t;
