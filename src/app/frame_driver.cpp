@@ -23,8 +23,13 @@ extern "C" const EmbeddedFile music_files[];  // one entry, "music.mp3"
 FrameDriverState frame_driver;
 float frame_delta = 0.0f;
 uint8_t* vertex_scratch = nullptr;
+void (*frame_mark_hook)(FrameMark mark) = nullptr;
 
 namespace {
+
+void mark(FrameMark m) {
+    if (frame_mark_hook) frame_mark_hook(m);
+}
 
 FrameInfo make_frame_info(bool shadow_pass) {
     FrameInfo info{};
@@ -74,6 +79,7 @@ void app_init() {
 }
 
 void app_frame() {
+    mark(FRAME_MARK_BEGIN);
     ++frame_driver.frame_count;
 
     // 1. Frame interval, rounded to the common refresh intervals.
@@ -99,6 +105,7 @@ void app_frame() {
     PartFn active = part_table[frame_driver.active_part];
     if (!frame_driver.loading) active(PART_UPDATE, nullptr);
 
+    mark(FRAME_MARK_DRAW);
     // 7. Render targets follow the window.
     resize_targets(platform::framebuffer_width(), platform::framebuffer_height());
 
@@ -134,8 +141,10 @@ void app_frame() {
     }
 
     // 13. Bloom and composite into the window, then commit the frame.
+    mark(FRAME_MARK_POST);
     run_post_chain();
     gfx::commit();
+    mark(FRAME_MARK_END);
 
     // 14. The first frame ends with loading everything.
     if (frame_driver.loading) load_step();
@@ -143,22 +152,28 @@ void app_frame() {
 
 void load_step() {
     ++frame_driver.load_step_count;
+    mark(FRAME_MARK_LOAD_PARTS);
     // 1. Every part initialises, in table order.
     for (PartFn part : part_table) part(PART_INIT, nullptr);
     // 2. Scratch memory for per-frame vertex data.
     if (!vertex_scratch) vertex_scratch = static_cast<uint8_t*>(std::calloc(vertex_scratch_size, 1));
+    mark(FRAME_MARK_LOAD_MODELS);
     // 3. The seven models, in their table's order (each also builds its collision shapes).
     load_shipped_models();
     // 4. Models loaded: every load gave its model (a broken file an empty one).
     frame_driver.models_loaded = true;
+    mark(FRAME_MARK_LOAD_SPECTRUM);
     // 5. Spectrum set-up.
     spectrum_setup();
+    mark(FRAME_MARK_LOAD_MUSIC);
     // 6. Music: the device starts, then the whole stream is decoded while it plays.
     start_music(music_files[0].bytes, music_files[0].size);
+    mark(FRAME_MARK_LOAD_FFT);
     // 7. The FFT plan.
     create_fft_plan();
     // 8. Loading is done.
     frame_driver.loading = false;
+    mark(FRAME_MARK_LOAD_END);
 }
 
 void app_event(const platform::Event* event) {

@@ -28,6 +28,27 @@ extern float frame_delta;
 constexpr size_t vertex_scratch_size = 2097152;
 extern uint8_t* vertex_scratch;
 
+// Marks at the boundaries of the frame's stages and of the load step's, for a
+// tool that times them (velmo-bench). The show leaves the hook null; then
+// nothing is called. A frame runs BEGIN (then clock, spectrum, row clock and the
+// part's update), DRAW (targets, shadow and off-screen passes), POST (bloom,
+// composite, commit), END; the load step then runs LOAD_PARTS (PART_INIT),
+// LOAD_MODELS, LOAD_SPECTRUM, LOAD_MUSIC, LOAD_FFT and LOAD_END.
+enum FrameMark : int {
+    FRAME_MARK_BEGIN,
+    FRAME_MARK_DRAW,
+    FRAME_MARK_POST,
+    FRAME_MARK_END,
+    FRAME_MARK_LOAD_PARTS,
+    FRAME_MARK_LOAD_MODELS,
+    FRAME_MARK_LOAD_SPECTRUM,
+    FRAME_MARK_LOAD_MUSIC,
+    FRAME_MARK_LOAD_FFT,
+    FRAME_MARK_LOAD_END,
+    FRAME_MARK_COUNT
+};
+extern void (*frame_mark_hook)(FrameMark mark);
+
 // Models loaded and the spectrum set up: after loading this always holds.
 bool content_ready();
 

@@ -1,5 +1,7 @@
 #include "physics/sim.h"
 
+#include "physics/mesh_contacts.h"
+
 #include <btBulletDynamicsCommon.h>
 #include <BulletCollision/CollisionDispatch/btInternalEdgeUtility.h>
 #include <BulletCollision/CollisionShapes/btTriangleInfoMap.h>
@@ -176,7 +178,7 @@ mass_s hull_mass(const btConvexHullComputer& hull, const std::vector<std::vector
     return m;
 }
 
-std::unique_ptr<shape_s> make_hull(int32_t count, const float* points, int32_t& planes_out) {
+std::unique_ptr<shape_s> make_hull(int32_t count, const float* points, int max_points, int32_t& planes_out) {
     planes_out = 0;
     if (count < 4 || !points) return nullptr;
     for (int64_t i = 0; i < int64_t(count) * 3; ++i)
@@ -185,7 +187,7 @@ std::unique_ptr<shape_s> make_hull(int32_t count, const float* points, int32_t& 
     btConvexHullComputer full;
     full.compute(points, 3 * sizeof(float), count, 0, 0);
     if (full.vertices.size() < 4 || full.faces.size() < 4) return nullptr;
-    std::vector<btVector3> reduced = reduce_points(full, max_hull_points);
+    std::vector<btVector3> reduced = reduce_points(full, max_points);
     if (reduced.size() < 4) return nullptr;
 
     btConvexHullComputer hull;
@@ -235,6 +237,7 @@ std::unique_ptr<shape_s> make_hull(int32_t count, const float* points, int32_t& 
     s->inner_radius = inner;
     s->outer_radius = outer;
     s->planes = planes_out;
+    s->points = static_cast<int32_t>(reduced.size());
     return s;
 }
 
@@ -247,16 +250,16 @@ btScalar combined_restitution(const btCollisionObject* a, const btCollisionObjec
     return combine_restitution(a->getRestitution(), b->getRestitution());
 }
 
-// Contacts with a static mesh take the face normal at inner edges and on back
-// faces, so pieces neither snag on edges nor get pushed through a thin wall.
-bool mesh_contact_added(btManifoldPoint& cp, const btCollisionObjectWrapper* a, int part_a, int index_a,
+// Contacts of other shapes (spheres) with a static mesh take the face normal
+// at inner edges, so that nothing snags on the seams between triangles.
+bool is_mesh_triangle(const btCollisionObjectWrapper* w) {
+    return w->getCollisionShape()->getShapeType() == TRIANGLE_SHAPE_PROXYTYPE &&
+           w->getCollisionObject()->getCollisionShape()->getShapeType() == TRIANGLE_MESH_SHAPE_PROXYTYPE;
+}
+
+bool mesh_contact_added(btManifoldPoint& cp, const btCollisionObjectWrapper* a, int, int,
                         const btCollisionObjectWrapper* b, int part_b, int index_b) {
-    if (a->getCollisionShape()->getShapeType() == TRIANGLE_SHAPE_PROXYTYPE &&
-        a->getCollisionObject()->getCollisionShape()->getShapeType() == TRIANGLE_MESH_SHAPE_PROXYTYPE)
-        btAdjustInternalEdgeContacts(cp, a, b, part_a, index_a, BT_TRIANGLE_CONVEX_BACKFACE_MODE);
-    else if (b->getCollisionShape()->getShapeType() == TRIANGLE_SHAPE_PROXYTYPE &&
-             b->getCollisionObject()->getCollisionShape()->getShapeType() == TRIANGLE_MESH_SHAPE_PROXYTYPE)
-        btAdjustInternalEdgeContacts(cp, b, a, part_b, index_b, BT_TRIANGLE_CONVEX_BACKFACE_MODE);
+    if (is_mesh_triangle(b)) btAdjustInternalEdgeContacts(cp, b, a, part_b, index_b, 0);
     return true;
 }
 
@@ -273,9 +276,9 @@ struct shape_s::storage_s {
 shape_s::shape_s() = default;
 shape_s::~shape_s() { delete shape; }
 
-int32_t build_convex_hull_shape(int32_t count, const float* points) {
+int32_t build_convex_hull_shape(int32_t count, const float* points, int32_t max_points) {
     int32_t planes = 0;
-    std::unique_ptr<shape_s> s = make_hull(count, points, planes);
+    std::unique_ptr<shape_s> s = make_hull(count, points, std::clamp(max_points, 4, max_hull_points), planes);
     std::printf("  %d convex planes\n", planes);
     if (!s) return -1;
     shape_list.push_back(std::move(s));
@@ -325,11 +328,13 @@ int32_t build_mesh_shape(int32_t vertex_count, const float* vertices, int32_t in
     mesh.m_vertexStride = 3 * sizeof(btScalar);
     storage->array.addIndexedMesh(mesh, PHY_INTEGER);
     auto* shape = new btBvhTriangleMeshShape(&storage->array, true);
+    shape->setUserPointer(storage.get());
     btGenerateInternalEdgeInfo(shape, &storage->edges);
 
     auto s = std::make_unique<shape_s>();
     s->shape = shape;
     s->is_mesh = true;
+    s->triangles = static_cast<int32_t>(storage->indices.size() / 3);
     btVector3 lo(BT_LARGE_FLOAT, BT_LARGE_FLOAT, BT_LARGE_FLOAT), hi = -lo;
     for (size_t i = 0; i < storage->indices.size(); ++i) {
         lo.setMin(point(storage->indices[i]));
@@ -366,14 +371,189 @@ namespace {
 struct body_slot {
     btRigidBody* body = nullptr;  // null while the slot is free
     uint16_t sequence = 0;        // of the body in the slot, or of the last one
+    bool dynamic = false;
+    btScalar radius = 0;          // outer radius: the angular sleep threshold is speed / radius
     btTransform frame;            // centre-of-mass frame in the body's origin frame
     std::unique_ptr<btCollisionShape> own_shape;  // a sphere's
+};
+
+// Finds where a small sphere at a piece's centre of mass, moved by this
+// sub-step's velocity, first meets the front face of a static mesh. Back
+// faces are passed through: a piece that is inside a mesh leaves it.
+struct front_face_sweep : btCollisionWorld::ClosestConvexResultCallback {
+    btVector3 motion;
+    btVector3 face_normal{0, 1, 0};
+    front_face_sweep(const btVector3& from, const btVector3& to)
+        : ClosestConvexResultCallback(from, to), motion(to - from) {}
+
+    btScalar addSingleResult(btCollisionWorld::LocalConvexResult& hit, bool normal_in_world) override {
+        btVector3 normal = hit.m_hitNormalLocal;
+        const btCollisionShape* shape = hit.m_hitCollisionObject->getCollisionShape();
+        const auto* mesh = static_cast<const shape_s::storage_s*>(shape->getUserPointer());
+        if (mesh && hit.m_localShapeInfo) {
+            const int* tri = &mesh->indices[3 * hit.m_localShapeInfo->m_triangleIndex];
+            auto vertex = [&](int i) {
+                return btVector3(mesh->vertices[3 * i], mesh->vertices[3 * i + 1], mesh->vertices[3 * i + 2]);
+            };
+            btVector3 a = vertex(tri[0]);
+            normal = hit.m_hitCollisionObject->getWorldTransform().getBasis() *
+                     (vertex(tri[1]) - a).cross(vertex(tri[2]) - a).normalized();
+        } else if (!normal_in_world) {
+            normal = hit.m_hitCollisionObject->getWorldTransform().getBasis() * normal;
+        }
+        if (normal.dot(motion) >= 0) return m_closestHitFraction;
+        ClosestConvexResultCallback::addSingleResult(hit, normal_in_world);
+        face_normal = normal;
+        return hit.m_hitFraction;
+    }
 };
 
 class dynamics_world : public btDiscreteDynamicsWorld {
 public:
     using btDiscreteDynamicsWorld::btDiscreteDynamicsWorld;
     btAlignedObjectArray<btRigidBody*>& moving_bodies() { return m_nonStaticRigidBodies; }
+    std::vector<btRigidBody*> meshes;  // static triangle-mesh bodies, swept against
+    btScalar cast_threshold = 0.75f;   // of the sweep radius, per sub-step
+    btScalar cast_penetration = 0.25f;
+    bool rest_alone = true;            // see updateActivationState
+    btScalar wake_speed = 2;
+
+    // Resting bodies lie still as if static, with their mass kept here.
+    struct resting_s {
+        bool resting = false;
+        btScalar mass = 0;
+        btVector3 inertia{0, 0, 0};
+    };
+    std::vector<resting_s> rest;  // by body user index (slot)
+
+    bool is_resting(const btCollisionObject* b) const {
+        size_t i = static_cast<size_t>(b->getUserIndex());
+        return i < rest.size() && rest[i].resting;
+    }
+    void lay_to_rest(btRigidBody* b) {
+        size_t i = static_cast<size_t>(b->getUserIndex());
+        if (rest.size() <= i) rest.resize(i + 1);
+        resting_s& r = rest[i];
+        r.resting = true;
+        r.mass = 1 / b->getInvMass();
+        const btVector3& inv = b->getInvInertiaDiagLocal();
+        r.inertia = btVector3(inv.x() > 0 ? 1 / inv.x() : 0, inv.y() > 0 ? 1 / inv.y() : 0, inv.z() > 0 ? 1 / inv.z() : 0);
+        b->setLinearVelocity(btVector3(0, 0, 0));
+        b->setAngularVelocity(btVector3(0, 0, 0));
+        b->setMassProps(0, btVector3(0, 0, 0));
+        b->updateInertiaTensor();
+        b->forceActivationState(ISLAND_SLEEPING);
+    }
+    // Wakes a dynamic body, resting or asleep.
+    void wake(btRigidBody* b) {
+        if (is_resting(b)) {
+            resting_s& r = rest[static_cast<size_t>(b->getUserIndex())];
+            r.resting = false;
+            b->setMassProps(r.mass, r.inertia);
+            b->updateInertiaTensor();
+            b->setGravity(m_gravity);
+            b->forceActivationState(ACTIVE_TAG);
+        }
+        b->activate(true);
+        b->setDeactivationTime(0);
+    }
+    void forget(const btCollisionObject* b) {
+        size_t i = static_cast<size_t>(b->getUserIndex());
+        if (i < rest.size()) rest[i].resting = false;
+    }
+
+protected:
+    // A body that has been slow for the sleep time goes to rest on its own,
+    // even while its island is awake: in a busy pile the island never sleeps.
+    // A resting body is solid for the others until one strikes it.
+    void updateActivationState(btScalar step) override {
+        btDiscreteDynamicsWorld::updateActivationState(step);
+        if (!rest_alone || gDisableDeactivation) return;
+        for (int i = 0; i < m_nonStaticRigidBodies.size(); ++i) {
+            btRigidBody* b = m_nonStaticRigidBodies[i];
+            if (b->isActive() && !b->isStaticOrKinematicObject() && b->getActivationState() != DISABLE_DEACTIVATION &&
+                b->getDeactivationTime() > gDeactivationTime)
+                lay_to_rest(b);
+        }
+    }
+
+    // Before the islands are built: resting bodies struck faster than
+    // wake_speed join the simulation again.
+    void calculateSimulationIslands() override {
+        if (rest_alone) {
+            for (int m = 0; m < m_dispatcher1->getNumManifolds(); ++m) {
+                btPersistentManifold* manifold = m_dispatcher1->getManifoldByIndexInternal(m);
+                const btCollisionObject* a = manifold->getBody0();
+                const btCollisionObject* b = manifold->getBody1();
+                const bool rest_a = is_resting(a), rest_b = is_resting(b);
+                if (rest_a == rest_b || manifold->getNumContacts() == 0) continue;
+                const btRigidBody* mover = btRigidBody::upcast(rest_a ? b : a);
+                if (!mover || mover->isStaticOrKinematicObject() || !mover->isActive()) continue;
+                for (int p = 0; p < manifold->getNumContacts(); ++p) {
+                    const btManifoldPoint& point = manifold->getContactPoint(p);
+                    const btVector3 at = (rest_a ? point.getPositionWorldOnB() : point.getPositionWorldOnA()) -
+                                         mover->getCenterOfMassPosition();
+                    // The normal points from b to a.
+                    const btScalar along = mover->getVelocityInLocalPoint(at).dot(point.m_normalWorldOnB);
+                    if ((rest_a ? along : -along) > wake_speed) {
+                        wake(btRigidBody::upcast(const_cast<btCollisionObject*>(rest_a ? a : b)));
+                        break;
+                    }
+                }
+            }
+        }
+        btDiscreteDynamicsWorld::calculateSimulationIslands();
+    }
+
+public:
+
+    // Pieces that move far in one sub-step get a contact ahead of them where
+    // they would meet a static mesh, so that none passes through one. Only the
+    // few static meshes are swept, never the broad phase's thousands of pieces.
+    void createPredictiveContacts(btScalar step) override {
+        releasePredictiveContacts();
+        if (meshes.empty()) return;
+        btTransform predicted;
+        for (int i = 0; i < m_nonStaticRigidBodies.size(); ++i) {
+            btRigidBody* body = m_nonStaticRigidBodies[i];
+            const btScalar radius = body->getCcdSweptSphereRadius();
+            if (!body->isActive() || radius <= 0) continue;
+            body->predictIntegratedTransform(step, predicted);
+            const btVector3& from = body->getWorldTransform().getOrigin();
+            const btVector3 motion = predicted.getOrigin() - from;
+            if (motion.length2() <= cast_threshold * cast_threshold * radius * radius) continue;
+
+            btVector3 lo = from, hi = from;
+            lo.setMin(predicted.getOrigin());
+            hi.setMax(predicted.getOrigin());
+            lo -= btVector3(radius, radius, radius);
+            hi += btVector3(radius, radius, radius);
+            btSphereShape sphere(radius);
+            btTransform start(btQuaternion::getIdentity(), from), end(btQuaternion::getIdentity(), predicted.getOrigin());
+            front_face_sweep sweep(from, predicted.getOrigin());
+            for (btRigidBody* mesh : meshes) {
+                btVector3 mesh_lo, mesh_hi;
+                mesh->getCollisionShape()->getAabb(mesh->getWorldTransform(), mesh_lo, mesh_hi);
+                if (!TestAabbAgainstAabb2(lo, hi, mesh_lo, mesh_hi)) continue;
+                objectQuerySingle(&sphere, start, end, mesh, mesh->getCollisionShape(), mesh->getWorldTransform(),
+                                  sweep, cast_penetration * radius);
+            }
+            if (!sweep.hasHit()) continue;
+
+            const btVector3 reach = motion * sweep.m_closestHitFraction;
+            const btScalar distance = reach.dot(-sweep.face_normal);
+            btPersistentManifold* manifold = m_dispatcher1->getNewManifold(body, sweep.m_hitCollisionObject);
+            m_predictiveManifolds.push_back(manifold);
+            const btVector3 on_mesh = from + reach;
+            btManifoldPoint point(btVector3(0, 0, 0), sweep.m_hitCollisionObject->getWorldTransform().invXform(on_mesh),
+                                  sweep.face_normal, distance);
+            btManifoldPoint& added = manifold->getContactPoint(manifold->addManifoldPoint(point, true));
+            added.m_combinedRestitution = 0;
+            added.m_combinedFriction = gCalculateCombinedFrictionCallback(body, sweep.m_hitCollisionObject);
+            added.m_positionWorldOnA = from;
+            added.m_positionWorldOnB = on_mesh;
+        }
+    }
 };
 
 void clamp_velocities(btDynamicsWorld* world, btScalar) {
@@ -411,7 +591,13 @@ struct sim_s::world_s {
 
     BodyID add(btCollisionShape* shape, std::unique_ptr<btCollisionShape> own, bool dynamic, btScalar mass,
                const btVector3& inertia, const btTransform& frame, btScalar radius,
-               const sim_settings_s& settings);
+               btScalar sweep_radius, const sim_settings_s& settings);
+
+    btScalar sleep_speed = 0;  // below this a body counts as still
+
+    void set_sleep_speed(body_slot& s) const {
+        s.body->setSleepingThresholds(sleep_speed, s.radius > 0 ? sleep_speed / s.radius : sleep_speed);
+    }
 
     btTransform origin_transform(const body_slot& s) const {
         return s.body->getWorldTransform() * s.frame.inverse();
@@ -435,6 +621,7 @@ void sim_s::init() {
     gCalculateCombinedRestitutionCallback = combined_restitution;
     gContactAddedCallback = mesh_contact_added;
     gDeactivationTime = settings.time_before_sleep;
+    gContactBreakingThreshold = settings.speculative_contact_distance;
 
     world = std::make_unique<world_s>();
     // The dispatcher's pools are the world's temporary memory: manifolds for
@@ -442,32 +629,52 @@ void sim_s::init() {
     btDefaultCollisionConstructionInfo memory;
     memory.m_defaultMaxPersistentManifoldPoolSize = 32768;
     memory.m_defaultMaxCollisionAlgorithmPoolSize = 65536;
+    memory.m_customCollisionAlgorithmMaxElementSize = contact_algorithm_size();
     world->configuration = std::make_unique<btDefaultCollisionConfiguration>(memory);
     world->dispatcher = std::make_unique<btCollisionDispatcher>(world->configuration.get());
+    if (settings.check_active_edges) use_hull_mesh_contacts(world->dispatcher.get());
+    if (settings.use_body_pair_contact_cache)
+        use_hull_pair_cache(world->dispatcher.get(), {settings.body_pair_cache_max_delta_position_sq,
+                                                      settings.body_pair_cache_cos_max_delta_rotation_div2});
     world->broad_phase = std::make_unique<btDbvtBroadphase>();
     world->solver = std::make_unique<btSequentialImpulseConstraintSolver>();
     world->dynamics = std::make_unique<dynamics_world>(world->dispatcher.get(), world->broad_phase.get(),
                                                         world->solver.get(), world->configuration.get());
     world->dynamics->setInternalTickCallback(clamp_velocities, this, true);
+    // Sleeping bodies and statics keep their bounds; every call that moves a
+    // body updates them itself.
+    world->dynamics->setForceUpdateAllAabbs(false);
+    // New overlaps are found once a step, tree against tree, rather than
+    // with a query for every body that moved: most of them move.
+    world->broad_phase->m_deferedcollide = true;
+    world->dynamics->cast_threshold = settings.linear_cast_threshold;
+    world->dynamics->cast_penetration = settings.linear_cast_max_penetration;
+    world->dynamics->rest_alone = settings.rest_in_busy_piles && settings.allow_sleeping;
+    world->dynamics->wake_speed = settings.wake_speed;
+    // Pieces stopped by a predictive contact still bounce.
+    world->dynamics->setApplySpeculativeContactRestitution(true);
 
     btContactSolverInfo& solver = world->dynamics->getSolverInfo();
     solver.m_numIterations = settings.num_velocity_steps;
     solver.m_splitImpulse = settings.num_position_steps > 0;
     solver.m_erp = settings.baumgarte;
     solver.m_erp2 = settings.baumgarte;
-    solver.m_linearSlop = settings.penetration_slop;
+    // Bullet's slop also takes slop / step off every bounce (its solver aims
+    // at restitution − distance / step), which at four sub-steps leaves a
+    // quarter of it; the slop only decides when split impulse takes over.
+    solver.m_linearSlop = 0;
     solver.m_splitImpulsePenetrationThreshold = -settings.penetration_slop;
     solver.m_restitutionVelocityThreshold = settings.min_velocity_for_restitution;
     if (settings.constraint_warm_start)
         solver.m_solverMode |= SOLVER_USE_WARMSTARTING;
     else
         solver.m_solverMode &= ~SOLVER_USE_WARMSTARTING;
-    world->dynamics->setGravity(btVector3(0, -9.81f, 0));
+    set_gravity({0, -9.81f, 0});
 }
 
 BodyID sim_s::world_s::add(btCollisionShape* shape, std::unique_ptr<btCollisionShape> own, bool dynamic,
                            btScalar mass, const btVector3& inertia, const btTransform& frame, btScalar radius,
-                           const sim_settings_s& settings) {
+                           btScalar sweep_radius, const sim_settings_s& settings) {
     if (live >= max_bodies) return {};
     uint16_t index;
     if (!free_slots.empty()) {
@@ -480,6 +687,7 @@ BodyID sim_s::world_s::add(btCollisionShape* shape, std::unique_ptr<btCollisionS
     body_slot& s = slots[index];
     s.sequence = static_cast<uint16_t>(s.sequence + 1 == 0x10000 ? 1 : s.sequence + 1);
     s.frame = frame;
+    s.dynamic = dynamic;
     s.own_shape = std::move(own);
 
     btRigidBody::btRigidBodyConstructionInfo info(mass, nullptr, shape, inertia);
@@ -488,16 +696,20 @@ BodyID sim_s::world_s::add(btCollisionShape* shape, std::unique_ptr<btCollisionS
     info.m_restitution = default_restitution;
     info.m_linearDamping = default_damping;
     info.m_angularDamping = default_damping;
-    info.m_linearSleepingThreshold = settings.point_velocity_sleep_threshold;
-    info.m_angularSleepingThreshold =
-        radius > 0 ? settings.point_velocity_sleep_threshold / radius : settings.point_velocity_sleep_threshold;
+    s.radius = radius;
     s.body = new btRigidBody(info);
     s.body->setUserIndex(index);
+    set_sleep_speed(s);
+    dynamics->forget(s.body);
+    // The predictive sweep's sphere (see createPredictiveContacts); Bullet's
+    // own motion clamping stays off (no motion threshold).
+    if (dynamic) s.body->setCcdSweptSphereRadius(sweep_radius);
     const int layer = dynamic ? LAYER_MOVING : LAYER_NON_MOVING;
     if (!dynamic && settings.check_active_edges && shape->getShapeType() == TRIANGLE_MESH_SHAPE_PROXYTYPE)
         s.body->setCollisionFlags(s.body->getCollisionFlags() |
                                   btCollisionObject::CF_CUSTOM_MATERIAL_CALLBACK);
     dynamics->addRigidBody(s.body, layer_group(layer), layer_mask(layer));
+    if (!dynamic && shape->getShapeType() == TRIANGLE_MESH_SHAPE_PROXYTYPE) dynamics->meshes.push_back(s.body);
     // Added without activation: a static body never runs, a dynamic one
     // waits until something wakes it.
     if (dynamic && !settings.allow_sleeping)
@@ -526,7 +738,7 @@ BodyID sim_s::create_body(int32_t shape, bool dynamic) {
                                 d.x() * d.x() + d.y() * d.y()) * (mass / 12);
         }
     }
-    return world->add(s.shape, nullptr, dynamic, mass, inertia, frame, s.outer_radius, settings);
+    return world->add(s.shape, nullptr, dynamic, mass, inertia, frame, s.outer_radius, s.inner_radius, settings);
 }
 
 BodyID sim_s::create_sphere(float radius) {
@@ -536,7 +748,7 @@ BodyID sim_s::create_sphere(float radius) {
     btScalar moment = btScalar(0.4) * mass * radius * radius;
     btCollisionShape* raw = sphere.get();
     return world->add(raw, std::move(sphere), true, mass, btVector3(moment, moment, moment),
-                      btTransform::getIdentity(), radius, settings);
+                      btTransform::getIdentity(), radius, radius, settings);
 }
 
 void sim_s::set_position(BodyID id, vec3 position, bool activate) {
@@ -545,7 +757,7 @@ void sim_s::set_position(BodyID id, vec3 position, bool activate) {
     btTransform origin = world->origin_transform(*s);
     origin.setOrigin(to_bt(position));
     world->place(*s, origin);
-    if (activate && !s->body->isStaticOrKinematicObject()) s->body->activate();
+    if (activate && s->dynamic) world->dynamics->wake(s->body);
 }
 
 void sim_s::set_rotation(BodyID id, quat rotation, Activation activation) {
@@ -556,7 +768,7 @@ void sim_s::set_rotation(BodyID id, quat rotation, Activation activation) {
     if (q.length2() > 0) q.normalize();
     origin.setRotation(q);
     world->place(*s, origin);
-    if (activation == Activation::Activate && !s->body->isStaticOrKinematicObject()) s->body->activate();
+    if (activation == Activation::Activate && s->dynamic) world->dynamics->wake(s->body);
 }
 
 void sim_s::set_material(BodyID id, float friction, float restitution) {
@@ -583,11 +795,11 @@ quat sim_s::get_rotation(BodyID id) const {
 
 void sim_s::set_linear_velocity(BodyID id, vec3 velocity) {
     body_slot* s = world ? world->find(id) : nullptr;
-    if (!s || s->body->isStaticOrKinematicObject()) return;
+    if (!s || !s->dynamic) return;
     btVector3 v = to_bt(velocity);
     if (v.length2() > max_linear_velocity * max_linear_velocity) v *= max_linear_velocity / v.length();
-    s->body->setLinearVelocity(v);
-    if (!v.fuzzyZero()) s->body->activate();
+    if (!v.fuzzyZero()) world->dynamics->wake(s->body);
+    if (!world->dynamics->is_resting(s->body)) s->body->setLinearVelocity(v);
 }
 
 vec3 sim_s::get_linear_velocity(BodyID id) const {
@@ -596,7 +808,18 @@ vec3 sim_s::get_linear_velocity(BodyID id) const {
 }
 
 void sim_s::set_gravity(vec3 gravity) {
-    if (world) world->dynamics->setGravity(to_bt(gravity));
+    if (!world) return;
+    world->dynamics->setGravity(to_bt(gravity));
+    // Bullet gives the new gravity to awake bodies only; sleepers need it too.
+    auto& bodies = world->dynamics->moving_bodies();
+    for (int i = 0; i < bodies.size(); ++i)
+        if (!world->dynamics->is_resting(bodies[i])) bodies[i]->setGravity(to_bt(gravity));
+    const btScalar speed = std::max(settings.point_velocity_sleep_threshold,
+                                    settings.sleep_time_under_gravity * length(gravity));
+    if (speed == world->sleep_speed) return;
+    world->sleep_speed = speed;
+    for (body_slot& s : world->slots)
+        if (s.body) world->set_sleep_speed(s);
 }
 
 vec3 sim_s::get_gravity() const { return world ? to_vec3(world->dynamics->getGravity()) : vec3{0, 0, 0}; }
@@ -607,11 +830,13 @@ void sim_s::clear_bodies() {
         body_slot& s = world->slots[i];
         if (!s.body) continue;
         world->dynamics->removeRigidBody(s.body);
+        world->dynamics->forget(s.body);
         delete s.body;
         s.body = nullptr;
         s.own_shape.reset();
         world->free_slots.push_back(static_cast<uint16_t>(i));
     }
+    world->dynamics->meshes.clear();
     // Lowest slots first, as a fresh world would hand them out.
     std::sort(world->free_slots.begin(), world->free_slots.end(), std::greater<>());
     world->live = 0;
@@ -628,12 +853,27 @@ bool sim_s::is_valid(BodyID id) const { return world && world->find(id); }
 
 bool sim_s::is_active(BodyID id) const {
     const body_slot* s = world ? world->find(id) : nullptr;
-    return s && !s->body->isStaticOrKinematicObject() && s->body->isActive();
+    return s && s->dynamic && !world->dynamics->is_resting(s->body) && s->body->isActive();
 }
 
 bool sim_s::is_static(BodyID id) const {
     const body_slot* s = world ? world->find(id) : nullptr;
-    return s && s->body->isStaticOrKinematicObject();
+    return s && !s->dynamic;
+}
+
+float sim_s::get_mass(BodyID id) const {
+    const body_slot* s = world ? world->find(id) : nullptr;
+    if (s && world->dynamics->is_resting(s->body)) return world->dynamics->rest[id.index()].mass;
+    return s && s->body->getInvMass() > 0 ? 1 / s->body->getInvMass() : 0;
+}
+
+vec3 sim_s::get_inertia(BodyID id) const {
+    const body_slot* s = world ? world->find(id) : nullptr;
+    if (!s) return {0, 0, 0};
+    if (world->dynamics->is_resting(s->body)) return to_vec3(world->dynamics->rest[id.index()].inertia);
+    const btVector3& inv = s->body->getInvInertiaDiagLocal();
+    auto invert = [](btScalar x) { return x > 0 ? 1 / x : 0; };
+    return {invert(inv.x()), invert(inv.y()), invert(inv.z())};
 }
 
 int32_t sim_s::body_count() const { return world ? world->live : 0; }
@@ -667,6 +907,10 @@ int32_t sim_s::contact_pair_count() const {
     btDispatcher* d = world->dispatcher.get();
     for (int i = 0; i < d->getNumManifolds(); ++i) n += d->getManifoldByIndexInternal(i)->getNumContacts() > 0;
     return n;
+}
+
+int32_t sim_s::broad_phase_pair_count() const {
+    return world ? world->broad_phase->getOverlappingPairCache()->getNumOverlappingPairs() : 0;
 }
 
 void init_sim_world() {

@@ -1,7 +1,8 @@
-// Deterministic frames of the real show for tests: the real callbacks on a
-// hidden window of a given size, a manual clock and a manual audio device. The
-// test says when each frame happens and how many audio frames were played
-// before it; the window's pixels read back as RGBA and save as PNG.
+// Deterministic frames of the real show for tests, over app/offline_show.h:
+// the real callbacks on a hidden window of a given size, a manual clock and a
+// manual audio device. The test says when each frame happens and how many audio
+// frames were played before it; the window's pixels read back as RGBA and save
+// as PNG.
 #pragma once
 #include <cstdint>
 #include <string>
