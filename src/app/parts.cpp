@@ -4,7 +4,8 @@
 #include "app/sync_tracks.h"
 #include "audio/spectrum.h"
 #include "layers/shape_effect.h"
-#include "physics/sim.h"
+#include "physics/director.h"
+#include "physics/spawner.h"
 #include "scene/scene_graph.h"
 #include "scene/scene_render.h"
 #include "scene/shipped_models.h"
@@ -45,17 +46,45 @@ bool shape_effect_part(int32_t message, void* argument) {
     }
 }
 
-// The scene part answers every message as the show expects; its drawing and
-// simulation join it from the physics module.
+// What the physics scene reads this frame: the tracks at the current row and
+// the clock.
+SceneInputs scene_inputs() {
+    const float row = current_row;
+    SceneInputs in{};
+    in.param = track_value(TRACK_PARAM, row);
+    in.cam_index = track_value(TRACK_CAM_INDEX, row);
+    in.cam_x = track_value(TRACK_CAM_X, row);
+    in.cam_y = track_value(TRACK_CAM_Y, row);
+    in.cam_z = track_value(TRACK_CAM_Z, row);
+    in.cam_at_x = track_value(TRACK_CAM_AT_X, row);
+    in.cam_at_y = track_value(TRACK_CAM_AT_Y, row);
+    in.cam_at_z = track_value(TRACK_CAM_AT_Z, row);
+    in.cam_dist = track_value(TRACK_CAM_DIST, row);
+    in.cam_fov = track_value(TRACK_CAM_FOV, row);
+    in.cam_roll = track_value(TRACK_CAM_ROLL, row);
+    in.light = track_value(TRACK_LIGHT, row);
+    in.sim_speed = track_value(TRACK_SIM_SPEED, row);
+    in.sim_shuffle = track_value(TRACK_SIM_SHUFFLE, row);
+    in.music_time = music_time;
+    in.frame_delta = frame_delta;
+    return in;
+}
+
+// The scene part: the physics scene of the director, drawn by scene rendering.
+// Nothing is simulated or drawn until the models the scenes use are loaded
+// (all but the donkey).
 bool scene_part(int32_t message, void* argument) {
     switch (message) {
-        case PART_INIT:
-            init_sim_world();
-            init_scene_graph();
+        case PART_INIT: scene_init(); return true;
+        case PART_UPDATE:
+            if (!scene_models_ready()) return true;
+            if (scene_setup_afresh_requested) {
+                scene_request_setup_afresh();
+                scene_setup_afresh_requested = false;
+            }
+            scene_update(scene_inputs());
             return true;
-        case PART_UPDATE: return true;
         case PART_DRAW:
-            // Nothing until the models the scenes draw are loaded (all but the donkey).
             if (scene_models_ready())
                 draw_scene_view(scene_graph, static_cast<const FrameInfo*>(argument)->shadow_pass);
             return true;
@@ -64,7 +93,7 @@ bool scene_part(int32_t message, void* argument) {
             write_part_clear_color(static_cast<float*>(argument));
             static_cast<float*>(argument)[3] = 0.0f;
             return true;
-        case PART_RESET: return true;
+        case PART_RESET: place_items(director.current_scene_type); return true;
         default: return false;
     }
 }

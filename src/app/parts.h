@@ -3,6 +3,8 @@
 #pragma once
 #include <cstdint>
 
+#include "physics/scene_inputs.h"
+
 enum PartMessage : int32_t {
     PART_INIT = 0,         // argument: none; once to every part, in table order, at the start of loading
     PART_UPDATE = 2,       // argument: none; once per frame to the active part
@@ -34,9 +36,11 @@ bool scene_part(int32_t message, void* argument);
 
 // Set by a program that moves the playback position (velmo-edit's jumps; the
 // show never jumps): at its next update the scene part is to set its current
-// scene up afresh, as at its first update, and clear the flag. Nothing reads
-// it until the scene director lands.
+// scene up afresh, as at its first update, and clear the flag.
 extern bool scene_setup_afresh_requested;
+
+// What the scene part reads this frame from the tracks at current_row and the clock.
+SceneInputs scene_inputs();
 
 // The part index for a "part" track value: truncated toward zero, negative
 // values raised to 0, then taken modulo the table size.

@@ -14,6 +14,10 @@ TEST(ShapeEffectPart, AnswersInitDrawAndClearColourOnly) {
     EXPECT_FALSE(shape_effect_part(1, nullptr));
 }
 
+TEST(ScenePart, LeavesMessagesItDoesNotKnowUnhandled) {
+    for (int32_t message : {1, 6, -1}) EXPECT_FALSE(scene_part(message, nullptr)) << message;
+}
+
 // Both parts clear golden; the shape effect leaves the alpha as passed, the
 // scene part writes 0.
 TEST(PartClearColour, GoldenWithEachPartsAlpha) {
