@@ -26,15 +26,20 @@ struct Context {
 
 // Input text in a message, cut to about 80 characters (never inside a UTF-8
 // sequence), its control characters escaped so that the message stays one line.
-std::string quoted(std::string_view s) {
+std::string shown(std::string_view s) {
     size_t cut = s.size();
     if (cut > 80) {
         cut = 77;
         while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) --cut;
     }
-    std::string out(1, '"');
-    out += printable_text(s.substr(0, cut));
+    std::string out = printable_text(s.substr(0, cut));
     if (cut < s.size()) out += "...";
+    return out;
+}
+
+std::string quoted(std::string_view s) {
+    std::string out(1, '"');
+    out += shown(s);
     out += '"';
     return out;
 }
@@ -158,8 +163,11 @@ bool compile_timeline(const char* xml, const std::string& file_label, CompiledTi
         // The parser's long form ends with the element it was in.
         const std::string detail = doc.ErrorStr();
         const std::string element_tag = "XMLElement name=";
-        if (size_t at = detail.find(element_tag); at != std::string::npos)
-            what += " in <" + detail.substr(at + element_tag.size()) + ">";
+        if (size_t at = detail.find(element_tag); at != std::string::npos) {
+            // A name holds no white space; what follows it is not the name.
+            std::string_view name = std::string_view(detail).substr(at + element_tag.size());
+            what += " in <" + shown(name.substr(0, name.find_first_of(" \t\r\n"))) + ">";
+        }
         return ctx.fail(std::max(1, doc.ErrorLineNum()), what);
     }
     const tinyxml2::XMLElement* root = doc.RootElement();
