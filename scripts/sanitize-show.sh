@@ -56,10 +56,12 @@ find_window() {
   xwininfo -root -children 2>/dev/null | awk -v q="\"$1\":" '$2 == q || index($0, " " q " ") {print $1; exit}'
 }
 
-# Waits up to $2 seconds for a window named $1 to be mapped; prints its id.
+# Waits up to $2 seconds for a window named $1 to be mapped while process $3
+# runs; prints its id.
 wait_window() {
   local id
   for _ in $(seq $(($2 * 10))); do
+    kill -0 "$3" 2>/dev/null || return 1
     id=$(find_window "$1")
     if [ -n "$id" ] && xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable'; then
       echo "$id"
@@ -82,9 +84,9 @@ tsan_session() {
   local velmo=$1 log=$2 pid dialog show
   SDL_AUDIODRIVER=dummy "$velmo" >"$log" 2>&1 &
   pid=$!
-  dialog=$(wait_window "we like velmos" 60) || { echo "no setup dialog"; kill "$pid"; return 1; }
+  dialog=$(wait_window "we like velmos" 60 "$pid") || { echo "no setup dialog"; kill "$pid"; return 1; }
   press "$dialog" Return
-  show=$(wait_window "velmo velmo velmo" 60) || { echo "no show window"; kill "$pid"; return 1; }
+  show=$(wait_window "velmo velmo velmo" 60 "$pid") || { echo "no show window"; kill "$pid" 2>/dev/null; return 1; }
   echo "tsan: the show runs; waiting $((show_seconds + 15)) s for the end of its music"
   local waited=0
   while [ $waited -lt $((show_seconds + 15)) ] && kill -0 "$pid" 2>/dev/null; do sleep 5; waited=$((waited + 5)); done
@@ -101,9 +103,8 @@ run_tsan() {
   configure_and_build build-tsan velmo -DVELMO_TSAN=ON || { echo "FAIL: tsan build"; return 1; }
   local log=build-tsan/sanitize-show.log start=$SECONDS status
   export TSAN_OPTIONS="halt_on_error=1:exitcode=66:second_deadlock_stack=1:suppressions=$PWD/scripts/tsan-suppressions.txt"
-  export -f tsan_session find_window wait_window press
-  export show_seconds
-  nice xvfb-run -a -s "-screen 0 320x180x24 -noreset" bash -c 'tsan_session "$0" "$1"' build-tsan/velmo "$log"
+  # The session runs inside the X server: this script again, told so.
+  nice xvfb-run -a -s "-screen 0 320x180x24 -noreset" "$0" --tsan-session build-tsan/velmo "$log"
   status=$?
   unset TSAN_OPTIONS
   echo "tsan: exit status $status after $((SECONDS - start)) s"
@@ -111,6 +112,11 @@ run_tsan() {
     echo "FAIL: tsan run (log: $log)"; tail -60 "$log"; return 1
   fi
 }
+
+if [ "${1:-}" = --tsan-session ]; then
+  tsan_session "$2" "$3"
+  exit
+fi
 
 for r in "${runs[@]}"; do
   case $r in
