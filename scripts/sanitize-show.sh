@@ -87,10 +87,23 @@ tsan_session() {
   dialog=$(wait_window "we like velmos" 60 "$pid") || { echo "no setup dialog"; kill "$pid"; return 1; }
   press "$dialog" Return
   show=$(wait_window "velmo velmo velmo" 60 "$pid") || { echo "no show window"; kill "$pid" 2>/dev/null; return 1; }
-  echo "tsan: the show runs; waiting $((show_seconds + 15)) s for the end of its music"
-  local waited=0
-  while [ $waited -lt $((show_seconds + 15)) ] && kill -0 "$pid" 2>/dev/null; do sleep 5; waited=$((waited + 5)); done
+  # Under ThreadSanitizer on a loaded machine the music can play slower than
+  # real time (the dummy driver does not catch up), so the end is where the
+  # picture stops changing: three identical screens 5 s apart, once the music
+  # could have ended; 15 minutes at most.
+  echo "tsan: the show runs; waiting for the end of its music (the picture freezes)"
+  local waited=0 same=0 last="" now
+  while kill -0 "$pid" 2>/dev/null && [ $waited -lt 900 ]; do
+    sleep 5; waited=$((waited + 5))
+    [ $waited -lt $show_seconds ] && continue
+    now=$(xwd -root -silent | md5sum)
+    if [ "$now" = "$last" ]; then same=$((same + 1)); else same=0; fi
+    last=$now
+    [ $same -ge 2 ] && break
+  done
   kill -0 "$pid" 2>/dev/null || { wait "$pid"; echo "the show ended by itself with status $?"; return 1; }
+  [ $same -ge 2 ] || { echo "the picture still changed after $waited s"; kill "$pid"; return 1; }
+  echo "tsan: the picture froze after $waited s"
   import -window root "${log%.log}-end.png" 2>/dev/null || true
   press "$show" Escape
   for _ in $(seq 600); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done

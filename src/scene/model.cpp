@@ -502,6 +502,11 @@ void free_model(Model* model) {
     for (gfx::Image image : model->images) gfx::destroy_image(image);
     for (gfx::Buffer buffer : {model->index_buffer, model->position_buffer, model->normal_buffer, model->texcoord_buffer})
         gfx::destroy_buffer(buffer);
+    free_model_records(model);
+}
+
+void free_model_records(Model* model) {
+    if (!model) return;
     for (int32_t i = 0; i < model->entry_count; ++i) std::free(model->entries[i].primitives);
     std::free(model->entries);
     std::free(model);

@@ -112,6 +112,9 @@ Model* load_model(const void* data, size_t size, int32_t shape_mode, const char*
 // its models to the end; tools and tests release theirs). Not while one of its
 // images is still being fetched. Collision shapes stay in the shape list.
 void free_model(Model* model);
+// Releases only a model's records, once gfx::shutdown has released every GPU
+// object (its own included).
+void free_model_records(Model* model);
 
 // The shape of the first primitive of the first entry called exactly `name`
 // that has primitives; -1 when there is none. Entries compare over their

@@ -21,6 +21,9 @@ bool scene_models_ready() {
 }
 
 void forget_shipped_models() {
-    for (Model*& model : shipped_models) model = nullptr;
+    for (Model*& model : shipped_models) {
+        free_model_records(model);
+        model = nullptr;
+    }
     forget_scene_pipeline();
 }

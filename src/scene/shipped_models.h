@@ -22,7 +22,7 @@ void load_shipped_models();
 // need before its own scene.
 bool scene_models_ready();
 
-// After gfx::shutdown released their GPU objects: forgets the models (their
-// records stay allocated, as the show never frees one) and the scene
-// pipeline, so that a later start-up in the same process loads them afresh.
+// After gfx::shutdown released their GPU objects: releases the models'
+// records and forgets them and the scene pipeline, so that a later start-up in
+// the same process loads them afresh. Nothing may use a model after this.
 void forget_shipped_models();
