@@ -159,5 +159,4 @@ void SDL_GL_SwapWindow(SDL_Window* window) {
     ++probe.frames;
     probe.last_swap_end = now_ns();
     if (probe.last_swap_end - probe.last_report >= 1000000000) report(window, probe.last_swap_end);
-
 }
