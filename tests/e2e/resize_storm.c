@@ -1,15 +1,16 @@
 /* Resizes a top-level window to random sizes in quick succession, as a user
  * dragging its border wildly (or a tiling window manager) would.
- * Usage: resize_storm <window id> <count> <seed> <pause ms>
- * Sizes run from 1 × 1 up to the screen's size; the last one is printed. */
+ * Usage: resize_storm <window id> <count> <seed> <pause ms> <largest WxH>
+ * Sizes run from 1 × 1 up to the largest size given; the last one is printed. */
 #include <X11/Xlib.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <time.h>
 
 int main(int argc, char** argv) {
-    if (argc != 5) {
-        fprintf(stderr, "usage: resize_storm <window id> <count> <seed> <pause ms>\n");
+    int max_w = 0, max_h = 0;
+    if (argc != 6 || sscanf(argv[5], "%dx%d", &max_w, &max_h) != 2 || max_w < 1 || max_h < 1) {
+        fprintf(stderr, "usage: resize_storm <window id> <count> <seed> <pause ms> <largest WxH>\n");
         return 2;
     }
     Display* display = XOpenDisplay(NULL);
@@ -21,8 +22,6 @@ int main(int argc, char** argv) {
     int count = atoi(argv[2]);
     srand((unsigned)strtoul(argv[3], NULL, 0));
     long pause_ns = atol(argv[4]) * 1000000L;
-    int screen = DefaultScreen(display);
-    int max_w = DisplayWidth(display, screen), max_h = DisplayHeight(display, screen);
     unsigned w = 1, h = 1;
     for (int i = 0; i < count; ++i) {
         w = 1 + (unsigned)(rand() % max_w);
