@@ -231,10 +231,15 @@ if start_probed faults "$velmo"; then
   xdotool windowsize "$show" 480 270
   # A bare X server iconifies nothing: a window manager takes the client's
   # iconify request (WM_CHANGE_STATE) and unmaps the window, as on a desktop.
+  # The request counts only once the manager has taken the window over
+  # (WM_STATE Normal); until then its reparenting unmaps the window briefly.
   openbox --sm-disable >"$out/openbox.log" 2>&1 &
   wm=$!
-  for _ in $(seq 50); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.1; done
-  timeout 10 xdotool windowminimize --sync "$show" || fail "faults: the window was not minimised"
+  wm_state() { xprop -id "$show" WM_STATE 2>/dev/null | sed -nE 's/.*window state: (.*)/\1/p'; }
+  for _ in $(seq 200); do [ "$(wm_state)" = Normal ] && break; sleep 0.1; done
+  xdotool windowminimize "$show"
+  for _ in $(seq 100); do [ "$(wm_state)" = Iconic ] && break; sleep 0.1; done
+  [ "$(wm_state)" = Iconic ] || fail "faults: the window was not minimised (state $(wm_state))"
   xwininfo -id "$show" | grep -q 'Map State: IsViewable' && fail "faults: still viewable when minimised"
   expect_frames faults 2 "minimised"
   # (xdotool warns while no window is active yet)
