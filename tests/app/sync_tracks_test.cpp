@@ -388,7 +388,7 @@ TEST_F(ShippedTimeline, TracksStayInsideTheirReadersRanges) {
     };
     constexpr unsigned STEP = 1, ALL = 15, UP_TO_SMOOTH = 7, STEP_SMOOTH = 5, STEP_SMOOTH_RAMP = 13;
     const Range ranges[TRACK_COUNT] = {
-        {0, 1136, -5, 11, STEP},              {256, 1248, -30, 30, ALL},          {256, 1248, -108, 231.2f, ALL},
+        {0, 1136, -5, 10.5f, STEP},           {256, 1248, -30, 30, ALL},          {256, 1248, -108, 231.2f, ALL},
         {256, 1248, -130, 136.5f, ALL},       {256, 1248, 0, 350, UP_TO_SMOOTH},  {304, 1248, 30, 112.6f, ALL},
         {256, 1248, 0, 4, STEP},              {256, 1248, -30, 20, ALL},          {256, 1248, -231, 1820, ALL},
         {256, 1248, -150, 300, ALL},          {256, 1248, -130, 400, ALL},        {0, 1252, 0, 1, ALL},
