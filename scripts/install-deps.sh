@@ -21,6 +21,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils xdotool libgl1-mesa-dri libglx-mesa0 mesa-utils
   x11-apps x11-xserver-utils imagemagick sox strace
+  # a window manager for the end-to-end minimise case (a bare X server iconifies nothing)
+  openbox
   # numbers stay in the C locale under a comma-decimal user locale
   locales-all
   # loudness and spectrum reports of the rendered music, and their plots

@@ -359,6 +359,24 @@ TEST_F(ShippedTimeline, PartFlickersThroughTheBreakAndHoldsTheSceneAfter) {
         last_value = k.value;
     }
     EXPECT_GE(last_row, 252) << "the flicker runs to the end of the break";
+    // The shape effect flashes in on the score's stabs, rows 0, 3, 6, 10 and 12
+    // of every bar of the break (the first one a row late, as row 192 stays 0).
+    for (int bar = 192; bar < 256; bar += 16)
+        for (int stab : {0, 3, 6, 10, 12}) {
+            float row = static_cast<float>(bar + stab + (bar + stab == 192));
+            EXPECT_EQ(track_value(TRACK_PART, row), 1.0) << "stab at row " << bar + stab;
+        }
+}
+
+// The shape effect draws 512 bars and up to 64 triangles; the background's
+// spectrum bars (a negative "bg.index") would add 512 more than the shape
+// streams hold, and the tunnel would drop out.
+TEST_F(ShippedTimeline, NoSpectrumBarsUnderTheShapeEffect) {
+    for (float row = 0; row < 1267; row += 0.25f) {
+        if (track_value(TRACK_PART, row) == 1) {
+            EXPECT_GE(track_value(TRACK_BG_INDEX, row), 0) << "row " << row;
+        }
+    }
 }
 
 // Every track stays inside the rows, values and interpolation types its readers expect.

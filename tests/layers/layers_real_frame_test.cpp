@@ -123,7 +123,7 @@ TEST_F(LayersRealFrame, ACaptionOnEachLayerInEachTint) {
 // The shipped timeline: the intro (part 0) and the break, where the shape
 // effect flickers in over the background.
 TEST_F(LayersRealFrame, TheIntroAndTheBreakOfTheShippedTimeline) {
-    const float rows[] = {8.0f, 40.0f, 100.0f, 150.0f, 193.5f, 208.5f, 238.5f};
+    const float rows[] = {8.0f, 40.0f, 100.0f, 150.0f, 193.5f, 208.5f, 236.5f};
     for (float row : rows) {
         play_to(row / 6.666666666666667);
         char name[32];
