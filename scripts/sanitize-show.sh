@@ -51,42 +51,16 @@ run_asan() {
   fi
 }
 
-# The id of a top-level window named exactly $1, or nothing.
-find_window() {
-  xwininfo -root -children 2>/dev/null | awk -v q="\"$1\":" '$2 == q || index($0, " " q " ") {print $1; exit}'
-}
-
-# Waits up to $2 seconds for a window named $1 to be mapped while process $3
-# runs; prints its id.
-wait_window() {
-  local id
-  for _ in $(seq $(($2 * 10))); do
-    kill -0 "$3" 2>/dev/null || return 1
-    id=$(find_window "$1")
-    if [ -n "$id" ] && xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable'; then
-      echo "$id"
-      return 0
-    fi
-    sleep 0.1
-  done
-  return 1
-}
-
-press() {  # window id, keys...
-  local id=$1; shift
-  timeout 10 xdotool windowfocus --sync "$id" 2>/dev/null || xdotool windowfocus "$id"
-  sleep 0.2
-  xdotool key --delay 100 "$@"
-}
+source tests/e2e/x_helpers.sh  # find_window, wait_window, press
 
 # Runs inside the X server of run_tsan: the dialog, Enter, the whole show, Escape.
 tsan_session() {
   local velmo=$1 log=$2 pid dialog show
   SDL_AUDIODRIVER=dummy "$velmo" >"$log" 2>&1 &
   pid=$!
-  dialog=$(wait_window "we like velmos" 60 "$pid") || { echo "no setup dialog"; kill "$pid"; return 1; }
+  dialog=$(wait_window "we like velmos" 60) || { echo "no setup dialog"; kill "$pid"; return 1; }
   press "$dialog" Return
-  show=$(wait_window "velmo velmo velmo" 60 "$pid") || { echo "no show window"; kill "$pid" 2>/dev/null; return 1; }
+  show=$(wait_window "velmo velmo velmo" 60) || { echo "no show window"; kill "$pid" 2>/dev/null; return 1; }
   # Under ThreadSanitizer on a loaded machine the music can play slower than
   # real time (the dummy driver does not catch up), so the end is where the
   # picture stops changing: three identical screens 5 s apart, once the music
