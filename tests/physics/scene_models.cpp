@@ -1,6 +1,7 @@
 #include "scene_models.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -25,15 +26,16 @@ const std::vector<std::vector<const char*>> entry_names = {
     /* greetings */ {},
 };
 
+// Allocated as the loader allocates, so free_model_records can release them.
 Model* make_model(const std::vector<const char*>& names, int32_t shape) {
-    auto* model = new Model{};
+    auto* model = static_cast<Model*>(std::calloc(1, sizeof(Model)));
     model->entry_count = static_cast<int32_t>(names.size());
-    model->entries = new MeshEntry[names.size()]{};
+    model->entries = static_cast<MeshEntry*>(std::calloc(names.size(), sizeof(MeshEntry)));
     for (size_t i = 0; i < names.size(); ++i) {
         MeshEntry& entry = model->entries[i];
         copy_name(entry.name, sizeof entry.name, names[i]);
         entry.primitive_count = 1;
-        entry.primitives = new Primitive[1]{};
+        entry.primitives = static_cast<Primitive*>(std::calloc(1, sizeof(Primitive)));
         entry.primitives[0].shape = shape;
         entry.rotation[3] = 1;
     }
